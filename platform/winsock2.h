@@ -1,0 +1,86 @@
+// The socket layer with the platform's names and conventions: SOCKET
+// handles, INVALID_SOCKET and SOCKET_ERROR results, a per-thread last error.
+// The address types and constants (sockaddr, addrinfo, AF_INET, ...) are
+// this system's own. Its functions of the same names are hidden here so
+// that a call in the program always reaches the stand-in below.
+#pragma once
+
+#define socket posix_socket_hidden
+#define bind posix_bind_hidden
+#define listen posix_listen_hidden
+#define accept posix_accept_hidden
+#define connect posix_connect_hidden
+#define sendto posix_sendto_hidden
+#define recvfrom posix_recvfrom_hidden
+#define getpeername posix_getpeername_hidden
+#define shutdown posix_shutdown_hidden
+#define setsockopt posix_setsockopt_hidden
+#define getaddrinfo posix_getaddrinfo_hidden
+#define freeaddrinfo posix_freeaddrinfo_hidden
+#define getnameinfo posix_getnameinfo_hidden
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#undef socket
+#undef bind
+#undef listen
+#undef accept
+#undef connect
+#undef sendto
+#undef recvfrom
+#undef getpeername
+#undef shutdown
+#undef setsockopt
+#undef getaddrinfo
+#undef freeaddrinfo
+#undef getnameinfo
+
+#include "platform/winbase.h"
+
+typedef UINT_PTR SOCKET;
+typedef struct addrinfo ADDRINFOA;
+
+#define INVALID_SOCKET ((SOCKET)~(SOCKET)0)
+#define SOCKET_ERROR (-1)
+#define SD_RECEIVE 0
+#define SD_SEND 1
+#define SD_BOTH 2
+#define MAKEWORD(low, high) ((WORD)(((BYTE)(low)) | (((WORD)(BYTE)(high)) << 8)))
+
+typedef struct WSAData {
+    WORD wVersion;
+    WORD wHighVersion;
+} WSADATA, *LPWSADATA;
+
+int WSAStartup(WORD versionRequested, LPWSADATA data);
+int WSACleanup(void);
+int WSAGetLastError(void);
+
+// Resolution. On failure the resolver's own code (EAI_*) is returned and
+// also left as the last error.
+int getaddrinfo(const char* node, const char* service, const struct addrinfo* hints,
+                struct addrinfo** result);
+void freeaddrinfo(struct addrinfo* list);
+int getnameinfo(const struct sockaddr* address, socklen_t addressLength, char* host,
+                DWORD hostSize, char* service, DWORD serviceSize, int flags);
+
+// Sockets. Failures return INVALID_SOCKET or SOCKET_ERROR and leave errno's
+// code as the last error. A socket's handle is never reused for a new
+// socket, so a stale handle fails instead of reaching a stranger's socket.
+SOCKET socket(int family, int type, int protocol);
+int bind(SOCKET s, const struct sockaddr* address, int addressLength);
+int listen(SOCKET s, int backlog);
+SOCKET accept(SOCKET s, struct sockaddr* address, int* addressLength);
+int connect(SOCKET s, const struct sockaddr* address, int addressLength);
+int sendto(SOCKET s, const char* bytes, int count, int flags, const struct sockaddr* to,
+           int toLength);
+int recvfrom(SOCKET s, char* buffer, int count, int flags, struct sockaddr* from,
+             int* fromLength);
+int getpeername(SOCKET s, struct sockaddr* address, int* addressLength);
+int shutdown(SOCKET s, int how);
+// SO_RCVTIMEO and SO_SNDTIMEO take a DWORD of milliseconds, as on the
+// platform; a wait that runs out fails with ETIMEDOUT.
+int setsockopt(SOCKET s, int level, int option, const char* value, int valueLength);
+
+// Releases the socket. A call blocked on it in another thread fails at once.
+int closesocket(SOCKET s);

@@ -1,0 +1,119 @@
+// Windows, dialogs and their controls, message boxes and resources.
+#pragma once
+
+#include "platform/windef.h"
+
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+typedef LRESULT(CALLBACK* WNDPROC)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Messages.
+#define WM_CREATE 0x0001
+#define WM_DESTROY 0x0002
+#define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_GETTEXTLENGTH 0x000E
+#define WM_PAINT 0x000F
+#define WM_QUIT 0x0012
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define EM_REPLACESEL 0x00C2
+#define CB_GETCOUNT 0x0146
+#define CB_GETCURSEL 0x0147
+#define CB_INSERTSTRING 0x014A
+#define CB_SETCURSEL 0x014E
+#define CB_ERR (-1)
+#define BN_CLICKED 0
+
+// Standard command identifiers.
+#define IDOK 1
+#define IDCANCEL 2
+
+// Window styles.
+#define WS_POPUP 0x80000000L
+#define WS_CHILD 0x40000000L
+#define WS_VISIBLE 0x10000000L
+#define WS_DISABLED 0x08000000L
+#define WS_CAPTION 0x00C00000L
+#define WS_BORDER 0x00800000L
+#define WS_VSCROLL 0x00200000L
+#define WS_HSCROLL 0x00100000L
+#define WS_SYSMENU 0x00080000L
+#define WS_GROUP 0x00020000L
+#define WS_TABSTOP 0x00010000L
+#define DS_SETFONT 0x40L
+#define DS_MODALFRAME 0x80L
+
+// Control styles.
+#define BS_PUSHBUTTON 0x0L
+#define BS_DEFPUSHBUTTON 0x1L
+#define BS_GROUPBOX 0x7L
+#define BS_TYPEMASK 0xFL
+#define ES_LEFT 0x0L
+#define ES_MULTILINE 0x4L
+#define ES_AUTOVSCROLL 0x40L
+#define ES_AUTOHSCROLL 0x80L
+#define ES_READONLY 0x800L
+#define ES_WANTRETURN 0x1000L
+#define SS_LEFT 0x0L
+#define CBS_DROPDOWNLIST 0x3L
+#define CBS_SORT 0x100L
+
+// Control kinds of a dialog template.
+#define WC_BUTTON u"BUTTON"
+#define WC_EDIT u"EDIT"
+#define WC_STATIC u"STATIC"
+#define WC_COMBOBOX u"COMBOBOX"
+
+// A dialog template as plain data: the dialog's style, caption, font and
+// client size, then its controls in tab order. Sizes are in dialog units.
+typedef struct DLGITEMTEMPLATE {
+    DWORD style;
+    short x, y, cx, cy;
+    int id;
+    LPCWSTR windowClass;
+    LPCWSTR title;
+} DLGITEMTEMPLATE;
+
+typedef struct DLGTEMPLATE {
+    DWORD style;
+    DWORD dwExtendedStyle;
+    short x, y, cx, cy;
+    LPCWSTR caption;
+    LPCWSTR fontFace;
+    WORD pointSize;
+    const DLGITEMTEMPLATE* items;
+    WORD cdit;
+} DLGTEMPLATE, *LPCDLGTEMPLATEW;
+
+// Dialogs. DialogBoxIndirectParamW runs the template modally, sends the
+// procedure WM_INITDIALOG and then WM_COMMAND for button presses, Escape
+// and the close box (IDCANCEL); it returns the value given to EndDialog.
+INT_PTR DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialogTemplate,
+                                HWND owner, DLGPROC procedure, LPARAM initParam);
+BOOL EndDialog(HWND dialog, INT_PTR result);
+HWND GetDlgItem(HWND dialog, int id);
+UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR buffer, int count);
+BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
+// Callable from any thread: a call from another thread waits until the
+// dialog's thread has carried it out, and returns 0 at once when the
+// dialog has ended.
+LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL EnableWindow(HWND window, BOOL enable);
+BOOL IsWindowEnabled(HWND window);
+HWND SetFocus(HWND window);
+HWND GetFocus(void);
+HWND GetParent(HWND window);
+
+// Geometry, in pixels on the screen.
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+BOOL GetWindowRect(HWND window, LPRECT rect);
+BOOL GetClientRect(HWND window, LPRECT rect);
+BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+
+// Message boxes: modal, OK button only.
+#define MB_OK 0x0L
+#define MB_ICONERROR 0x10L
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
