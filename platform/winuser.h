@@ -83,7 +83,8 @@ typedef struct DLGTEMPLATE {
     WORD pointSize;
     const DLGITEMTEMPLATE* items;
     WORD cdit;
-} DLGTEMPLATE, *LPCDLGTEMPLATEW;
+} DLGTEMPLATE;
+typedef const DLGTEMPLATE* LPCDLGTEMPLATEW;
 
 // Dialogs. DialogBoxIndirectParamW runs the template modally, sends the
 // procedure WM_INITDIALOG and then WM_COMMAND for button presses, Escape
@@ -92,6 +93,7 @@ INT_PTR DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialogTempla
                                 HWND owner, DLGPROC procedure, LPARAM initParam);
 BOOL EndDialog(HWND dialog, INT_PTR result);
 HWND GetDlgItem(HWND dialog, int id);
+int GetDlgCtrlID(HWND control);
 UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR buffer, int count);
 BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
 // Callable from any thread: a call from another thread waits until the

@@ -1,1 +1,326 @@
+// The dialog manager on real widgets: the main dialog's template as built,
+// keyboard handling, closing, and log insertion from another thread.
 #include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "frontend/resource.h"
+#include "platform/handles.h"
+#include "tests/dialog_harness.h"
+
+namespace {
+
+const DLGTEMPLATE& Main() { return MAIN_DIALOG_TEMPLATE; }
+
+std::u16string LogText(HWND dialog)
+{
+    auto* log = static_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
+    return log->toPlainText().toStdU16String();
+}
+
+int CountOf(const DialogRun& run, int id)
+{
+    int count = 0;
+    for (const DialogCommand& command : run.commands)
+        count += command.id == id;
+    return count;
+}
+
+TEST(MainDialog, BuildsEveryControlWithItsIdentifierKindAndText)
+{
+    RunDialog(Main(), [](HWND dialog) {
+        QWidget* window = WidgetOfWindow(dialog);
+        EXPECT_EQ(window->windowTitle(), "Windows CE TCP/IP Socket Communication Demo");
+        EXPECT_EQ(qobject_cast<QPushButton*>(Widget(dialog, IDC_START))->text(), "Start");
+        EXPECT_EQ(qobject_cast<QPushButton*>(Widget(dialog, IDC_SEND))->text(), "Send");
+        EXPECT_TRUE(qobject_cast<QPushButton*>(Widget(dialog, IDC_SEND))->isDefault());
+        EXPECT_FALSE(qobject_cast<QPushButton*>(Widget(dialog, IDC_START))->isDefault());
+        auto* log = qobject_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
+        ASSERT_NE(log, nullptr);
+        EXPECT_FALSE(log->isReadOnly());
+        EXPECT_NE(qobject_cast<QPlainTextEdit*>(Widget(dialog, IDC_DATA)), nullptr);
+        EXPECT_NE(qobject_cast<QLineEdit*>(Widget(dialog, IDC_HOST)), nullptr);
+        EXPECT_NE(qobject_cast<QLineEdit*>(Widget(dialog, IDC_PORT)), nullptr);
+        auto* role = qobject_cast<QComboBox*>(Widget(dialog, IDC_ROLE));
+        ASSERT_NE(role, nullptr);
+        EXPECT_FALSE(role->isEditable());
+
+        QStringList labels;
+        int frames = 0;
+        for (QWidget* control : ControlsInTemplateOrder(dialog)) {
+            if (auto* label = qobject_cast<QLabel*>(control))
+                labels << label->text();
+            frames += qobject_cast<QGroupBox*>(control) != nullptr;
+        }
+        EXPECT_EQ(labels, QStringList({"Step 4 : Establish TCP/IP Sockets Communication",
+                                       "Step 1 : Select role of Server or Client",
+                                       "Step 6 : Recieved data and error message would be showed here.",
+                                       "Step 2 : Specify IP address", "Step 3 : Specify Port number",
+                                       "Step 5 : If act as a role of Client, type data to send to server"}));
+        EXPECT_EQ(frames, 6);
+    });
+}
+
+// Every pair of controls keeps the order of their template coordinates, and
+// every control lies inside the dialog.
+TEST(MainDialog, PlacesControlsAsTheTemplateDoes)
+{
+    RunDialog(Main(), [](HWND dialog) {
+        QWidget* window = WidgetOfWindow(dialog);
+        QList<QWidget*> widgets = ControlsInTemplateOrder(dialog);
+        ASSERT_EQ(widgets.size(), Main().cdit);
+        for (int i = 0; i < Main().cdit; ++i) {
+            const DLGITEMTEMPLATE& a = Main().items[i];
+            QRect ra = widgets[i]->geometry();
+            EXPECT_TRUE(window->rect().contains(ra)) << i;
+            for (int j = 0; j < Main().cdit; ++j) {
+                const DLGITEMTEMPLATE& b = Main().items[j];
+                QRect rb = widgets[j]->geometry();
+                if (a.x < b.x) {
+                    EXPECT_LE(ra.x(), rb.x()) << i << " " << j;
+                }
+                if (a.y < b.y) {
+                    EXPECT_LE(ra.y(), rb.y()) << i << " " << j;
+                }
+            }
+        }
+        // The dialog's size follows its font: 345 x 213 dialog units.
+        QFontMetrics metrics(window->font());
+        EXPECT_NEAR(window->height(), 213 * metrics.height() / 8, 1);
+        EXPECT_GT(window->width(), window->height());
+    });
+}
+
+TEST(MainDialog, TabOrderIsTemplateOrder)
+{
+    std::vector<int> visited;
+    RunDialog(Main(), [&](HWND dialog) {
+        EXPECT_EQ(GetFocus(), GetDlgItem(dialog, IDC_START));
+        for (int i = 0; i < 7; ++i) {
+            Press(Qt::Key_Tab);
+            visited.push_back(GetFocus() ? GetDlgCtrlID(GetFocus()) : 0);
+        }
+    });
+    EXPECT_EQ(visited, std::vector<int>({IDC_LOG, IDC_DATA, IDC_SEND, IDC_PORT, IDC_HOST, IDC_ROLE,
+                                         IDC_START}));
+}
+
+TEST(MainDialog, EnterInTheDataFieldAndTheLogPressesSend)
+{
+    DialogRun run = RunDialog(Main(), [](HWND dialog) {
+        Press(Qt::Key_Return, Qt::NoModifier, Widget(dialog, IDC_DATA));
+        Press(Qt::Key_Enter, Qt::NoModifier, Widget(dialog, IDC_LOG));
+        Press(Qt::Key_Return, Qt::NoModifier, Widget(dialog, IDC_HOST));
+        // Enter never becomes a line break in those fields.
+        EXPECT_EQ(static_cast<QPlainTextEdit*>(Widget(dialog, IDC_DATA))->toPlainText(), "");
+        EXPECT_EQ(static_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG))->toPlainText(), "");
+    });
+    EXPECT_EQ(CountOf(run, IDC_SEND), 3);
+    EXPECT_EQ(run.commands.size(), 3u);
+}
+
+TEST(MainDialog, EnterOnAFocusedButtonPressesThatButton)
+{
+    DialogRun run = RunDialog(Main(), [](HWND dialog) {
+        SetFocus(GetDlgItem(dialog, IDC_START));
+        Press(Qt::Key_Return);
+    });
+    ASSERT_EQ(run.commands.size(), 1u);
+    EXPECT_EQ(run.commands[0].id, IDC_START);
+}
+
+TEST(MainDialog, CtrlEnterBreaksTheLineInTheDataField)
+{
+    DialogRun run = RunDialog(Main(), [](HWND dialog) {
+        QWidget* data = Widget(dialog, IDC_DATA);
+        QTest::keyClicks(data, "ab");
+        Press(Qt::Key_Return, Qt::ControlModifier, data);
+        QTest::keyClicks(data, "c");
+        WCHAR text[16];
+        EXPECT_EQ(GetDlgItemTextW(dialog, IDC_DATA, text, 16), 5u);
+        EXPECT_EQ(std::u16string(text), u"ab\r\nc");
+    });
+    EXPECT_EQ(CountOf(run, IDC_SEND), 0);
+}
+
+TEST(MainDialog, ADisabledSendIsNeverPressed)
+{
+    DialogRun run = RunDialog(Main(), [](HWND dialog) {
+        EnableWindow(GetDlgItem(dialog, IDC_SEND), FALSE);
+        Press(Qt::Key_Return, Qt::NoModifier, Widget(dialog, IDC_LOG));
+        Press(Qt::Key_Return, Qt::NoModifier, Widget(dialog, IDC_HOST));
+        QTest::mouseClick(Widget(dialog, IDC_SEND), Qt::LeftButton);
+        static_cast<QPushButton*>(Widget(dialog, IDC_SEND))->click();
+    });
+    EXPECT_EQ(CountOf(run, IDC_SEND), 0);
+}
+
+TEST(MainDialog, ADisabledFieldTakesNoInput)
+{
+    RunDialog(Main(), [](HWND dialog) {
+        EnableWindow(GetDlgItem(dialog, IDC_DATA), FALSE);
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_DATA)));
+        QTest::mouseClick(Widget(dialog, IDC_DATA), Qt::LeftButton);
+        QTest::keyClicks(Widget(dialog, IDC_DATA), "typed");
+        WCHAR text[16];
+        EXPECT_EQ(GetDlgItemTextW(dialog, IDC_DATA, text, 16), 0u);
+        EXPECT_NE(GetFocus(), GetDlgItem(dialog, IDC_DATA));
+    });
+}
+
+TEST(MainDialog, EscapeAndTheCloseBoxSendCancelWithoutClosing)
+{
+    DialogRun run = RunDialog(Main(), [](HWND dialog) {
+        Press(Qt::Key_Escape);
+        WidgetOfWindow(dialog)->close();
+        // Neither request ended the dialog behind the procedure's back.
+        EXPECT_TRUE(WidgetOfWindow(dialog)->isVisible());
+    });
+    ASSERT_EQ(run.commands.size(), 2u);
+    EXPECT_EQ(run.commands[0].id, IDCANCEL);
+    EXPECT_EQ(run.commands[1].id, IDCANCEL);
+    EXPECT_EQ(run.result, -2);
+}
+
+TEST(MainDialog, EndDialogGivesItsValueToTheCaller)
+{
+    DialogRun run = RunDialog(Main(), [](HWND dialog) { EndDialog(dialog, 42); });
+    EXPECT_EQ(run.result, 42);
+    EXPECT_EQ(WidgetOfWindow(run.dialog), nullptr);
+}
+
+TEST(MainDialog, TextCallsReadWriteAndBoundFields)
+{
+    RunDialog(Main(), [](HWND dialog) {
+        EXPECT_TRUE(SetDlgItemTextW(dialog, IDC_HOST, u"host.example"));
+        WCHAR text[40];
+        EXPECT_EQ(GetDlgItemTextW(dialog, IDC_HOST, text, 40), 12u);
+        EXPECT_EQ(std::u16string(text), u"host.example");
+        EXPECT_EQ(GetDlgItemTextW(dialog, IDC_HOST, text, 5), 4u);
+        EXPECT_EQ(std::u16string(text), u"host");
+        // A cut never leaves half a surrogate pair.
+        SetDlgItemTextW(dialog, IDC_HOST, u"ab\U0001F600");
+        EXPECT_EQ(GetDlgItemTextW(dialog, IDC_HOST, text, 4), 2u);
+        EXPECT_EQ(std::u16string(text), u"ab");
+        EXPECT_EQ(GetDlgItemTextW(dialog, 9999, text, 40), 0u);
+        EXPECT_EQ(text[0], 0);
+    });
+}
+
+TEST(MainDialog, RoleListKeepsInsertionOrderDespiteItsSortedStyle)
+{
+    RunDialog(Main(), [](HWND dialog) {
+        EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_ROLE, CB_GETCURSEL, 0, 0), CB_ERR);
+        EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_ROLE, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)u"Server"), 0);
+        EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_ROLE, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)u"Client"), 1);
+        EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_ROLE, CB_SETCURSEL, 1, 0), 1);
+        EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_ROLE, CB_GETCURSEL, 0, 0), 1);
+        EXPECT_EQ(static_cast<QComboBox*>(Widget(dialog, IDC_ROLE))->itemText(0), "Server");
+        EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_ROLE, CB_SETCURSEL, 7, 0), CB_ERR);
+    });
+}
+
+TEST(LogInsertion, ReplacesTheSelectionOrInsertsAtTheCaret)
+{
+    RunDialog(Main(), [](HWND dialog) {
+        auto* log = static_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
+        SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u"one\r\n");
+        SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u"two");
+        SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u" more\r\n");
+        EXPECT_EQ(LogText(dialog), u"one\ntwo more\n");
+        QTextCursor cursor = log->textCursor();
+        cursor.setPosition(0);
+        cursor.setPosition(3, QTextCursor::KeepAnchor);
+        log->setTextCursor(cursor);
+        SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u"ONE!");
+        EXPECT_EQ(LogText(dialog), u"ONE!\ntwo more\n");
+        EXPECT_EQ(log->textCursor().position(), 4);
+        EXPECT_FALSE(log->document()->isUndoAvailable());
+    });
+}
+
+TEST(LogInsertion, CallsFromAnotherThreadLandInCallOrderAndWait)
+{
+    const int LINES = 200;
+    std::atomic<int> returned{0};
+    RunDialog(Main(), [&](HWND dialog) {
+        std::thread worker([&] {
+            for (int i = 0; i < LINES; ++i) {
+                std::u16string line = u"line " + QString::number(i).toStdU16String() + u"\r\n";
+                SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)line.c_str());
+                // Synchronous: the text is in the log when the call returns.
+                if (LogText(dialog).find(line.substr(0, line.size() - 2) + u"\n") != std::u16string::npos)
+                    returned.fetch_add(1);
+            }
+        });
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (returned.load() < LINES && std::chrono::steady_clock::now() < deadline)
+            QTest::qWait(5);
+        worker.join();
+        std::u16string expected;
+        for (int i = 0; i < LINES; ++i)
+            expected += u"line " + QString::number(i).toStdU16String() + u"\n";
+        EXPECT_EQ(LogText(dialog), expected);
+    });
+    EXPECT_EQ(returned.load(), LINES);
+}
+
+TEST(LogInsertion, ReturnsAtOnceOnceTheDialogHasEnded)
+{
+    HWND ended = nullptr;
+    std::thread blocked;
+    std::atomic<bool> blockedReturned{false};
+    RunDialog(Main(), [&](HWND dialog) {
+        ended = dialog;
+        // A call made while the dialog's thread is busy is still waiting
+        // when the dialog ends; ending it releases the caller.
+        blocked = std::thread([&, dialog] {
+            SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u"late\r\n");
+            blockedReturned = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EndDialog(dialog, 0);
+    });
+    auto start = std::chrono::steady_clock::now();
+    blocked.join();
+    EXPECT_TRUE(blockedReturned.load());
+    std::thread after([&] {
+        EXPECT_EQ(SendDlgItemMessageW(ended, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u"gone\r\n"), 0);
+    });
+    after.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST(MessageBox, ShowsTextAndCaptionAndIsDismissed)
+{
+    QString seenText, seenCaption;
+    int answer = 0;
+    RunDialog(Main(), [&](HWND dialog) {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            seenText = box->text();
+            seenCaption = box->windowTitle();
+            EXPECT_EQ(box->buttons().size(), 1);
+            box->button(QMessageBox::Ok)->click();
+        });
+        answer = MessageBoxW(dialog, u"Get Local IP Failed", u"LAN info", MB_OK);
+    });
+    EXPECT_EQ(seenText, "Get Local IP Failed");
+    EXPECT_EQ(seenCaption, "LAN info");
+    EXPECT_EQ(answer, IDOK);
+}
+
+}  // namespace

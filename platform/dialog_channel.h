@@ -1,0 +1,46 @@
+// Carries calls from other threads to a dialog's own thread. A caller waits
+// until its call has run there; once the dialog has ended, calls are
+// refused at once, so a caller never waits for a dialog that is gone.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class DialogChannel {
+public:
+    DialogChannel();
+    ~DialogChannel();
+    DialogChannel(const DialogChannel&) = delete;
+    DialogChannel& operator=(const DialogChannel&) = delete;
+
+    bool OnOwnerThread() const { return std::this_thread::get_id() == owner_; }
+    // Readable when calls are waiting; the owner watches it in its event loop.
+    int WakeDescriptor() const { return wakeFd_; }
+
+    // From any other thread: runs job on the owner thread and waits for it.
+    // Returns false, without running it, once the channel is closed.
+    bool Call(const std::function<void()>& job);
+    // On the owner thread: runs every waiting call, oldest first.
+    void RunPending();
+    // On the owner thread: refuses new calls and releases every waiting caller.
+    void Close();
+
+private:
+    struct Pending {
+        const std::function<void()>* job;
+        bool finished;
+    };
+
+    void Wake();
+
+    const std::thread::id owner_;
+    const int wakeFd_;
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    std::deque<Pending*> queue_;
+    bool closed_ = false;
+    bool wakePending_ = false;
+};

@@ -1,0 +1,21 @@
+// The controls of a dialog template as Qt widgets, and the control messages
+// the program sends them.
+#pragma once
+
+#include "platform/winuser.h"
+
+class QRect;
+class QWidget;
+
+// Builds the widget for one template item as a child of parent, placed at
+// rect (in pixels).
+QWidget* CreateControl(const DLGITEMTEMPLATE& item, const QRect& rect, QWidget* parent);
+
+// Carries out a window message on a control's widget, on its own thread.
+LRESULT ControlMessage(QWidget* widget, UINT message, WPARAM wParam, LPARAM lParam);
+
+// True for a push button that reports clicks as commands.
+bool IsPushButton(const DLGITEMTEMPLATE& item);
+bool IsDefaultButton(const DLGITEMTEMPLATE& item);
+// True for a multi-line edit field that leaves Enter to the dialog.
+bool PassesEnterToDialog(const DLGITEMTEMPLATE& item);

@@ -1,0 +1,77 @@
+#include "tests/dialog_harness.h"
+
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "platform/handles.h"
+
+namespace {
+
+DialogRun* currentRun = nullptr;
+const std::function<void(HWND)>* currentScript = nullptr;
+
+const int SCRIPT_TIME_LIMIT_MS = 20000;
+
+INT_PTR CALLBACK RecordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        currentRun->dialog = dialog;
+        QTimer::singleShot(0, [dialog] {
+            // Keys go where a user's would only once the window is active.
+            if (!QTest::qWaitForWindowActive(WidgetOfWindow(dialog)))
+                ADD_FAILURE() << "the dialog never became active";
+            (*currentScript)(dialog);
+            if (QWidget* window = WidgetOfWindow(dialog); window && window->isVisible())
+                EndDialog(dialog, -2);
+        });
+        QTimer::singleShot(SCRIPT_TIME_LIMIT_MS, [dialog] { EndDialog(dialog, -3); });
+        return TRUE;
+    }
+    if (message == WM_COMMAND) {
+        currentRun->commands.push_back({LOWORD(wParam), reinterpret_cast<HWND>(lParam)});
+        return TRUE;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+DialogRun RunDialog(const DLGTEMPLATE& dialogTemplate, const std::function<void(HWND)>& script)
+{
+    DialogRun run;
+    currentRun = &run;
+    currentScript = &script;
+    run.result = DialogBoxIndirectParamW(nullptr, &dialogTemplate, nullptr, RecordingProc, 0);
+    currentRun = nullptr;
+    currentScript = nullptr;
+    return run;
+}
+
+QWidget* Widget(HWND dialog, int id)
+{
+    return WidgetOfWindow(GetDlgItem(dialog, id));
+}
+
+void Press(Qt::Key key, Qt::KeyboardModifiers modifiers, QWidget* target)
+{
+    if (target == nullptr)
+        target = QApplication::focusWidget();
+    if (target != nullptr)
+        QTest::keyClick(target, key, modifiers);
+}
+
+QList<QWidget*> ControlsInTemplateOrder(HWND dialog)
+{
+    // The first control is on top, and Qt lists children bottom to top.
+    QList<QWidget*> controls;
+    for (QObject* child : WidgetOfWindow(dialog)->children())
+        if (auto* widget = qobject_cast<QWidget*>(child); widget && WindowOfWidget(widget))
+            controls.prepend(widget);
+    return controls;
+}
+
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
