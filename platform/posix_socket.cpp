@@ -1,1 +1,70 @@
-// placeholder
+// The system's socket calls under their own names. This file sees the
+// system headers only, never winsock2.h, so each name here is the real one.
+#include "platform/posix_socket.h"
+
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace posix {
+
+int socket(int family, int type, int protocol) { return ::socket(family, type, protocol); }
+
+int bind(int fd, const sockaddr* address, socklen_t length) { return ::bind(fd, address, length); }
+
+int listen(int fd, int backlog) { return ::listen(fd, backlog); }
+
+int accept(int fd, sockaddr* address, socklen_t* length)
+{
+    return ::accept4(fd, address, length, SOCK_CLOEXEC);
+}
+
+int connect(int fd, const sockaddr* address, socklen_t length)
+{
+    return ::connect(fd, address, length);
+}
+
+ssize_t sendto(int fd, const void* bytes, size_t count, int flags, const sockaddr* to,
+               socklen_t length)
+{
+    return ::sendto(fd, bytes, count, flags, to, length);
+}
+
+ssize_t recvfrom(int fd, void* buffer, size_t count, int flags, sockaddr* from, socklen_t* length)
+{
+    return ::recvfrom(fd, buffer, count, flags, from, length);
+}
+
+int getpeername(int fd, sockaddr* address, socklen_t* length)
+{
+    return ::getpeername(fd, address, length);
+}
+
+int getsockname(int fd, sockaddr* address, socklen_t* length)
+{
+    return ::getsockname(fd, address, length);
+}
+
+int shutdown(int fd, int how) { return ::shutdown(fd, how); }
+
+int close(int fd) { return ::close(fd); }
+
+int setsockopt(int fd, int level, int option, const void* value, socklen_t length)
+{
+    return ::setsockopt(fd, level, option, value, length);
+}
+
+int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result)
+{
+    return ::getaddrinfo(node, service, hints, result);
+}
+
+void freeaddrinfo(addrinfo* list) { ::freeaddrinfo(list); }
+
+int getnameinfo(const sockaddr* address, socklen_t length, char* host, socklen_t hostSize,
+                char* service, socklen_t serviceSize, int flags)
+{
+    return ::getnameinfo(address, length, host, hostSize, service, serviceSize, flags);
+}
+
+}  // namespace posix

@@ -10,13 +10,16 @@ namespace posix {
 int socket(int family, int type, int protocol);
 int bind(int fd, const sockaddr* address, socklen_t length);
 int listen(int fd, int backlog);
+// The accepted descriptor is close-on-exec, like the ones socket() makes.
 int accept(int fd, sockaddr* address, socklen_t* length);
 int connect(int fd, const sockaddr* address, socklen_t length);
 ssize_t sendto(int fd, const void* bytes, size_t count, int flags, const sockaddr* to,
                socklen_t length);
 ssize_t recvfrom(int fd, void* buffer, size_t count, int flags, sockaddr* from, socklen_t* length);
 int getpeername(int fd, sockaddr* address, socklen_t* length);
+int getsockname(int fd, sockaddr* address, socklen_t* length);
 int shutdown(int fd, int how);
+int close(int fd);
 int setsockopt(int fd, int level, int option, const void* value, socklen_t length);
 int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result);
 void freeaddrinfo(addrinfo* list);
