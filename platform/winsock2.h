@@ -13,6 +13,7 @@
 #define sendto posix_sendto_hidden
 #define recvfrom posix_recvfrom_hidden
 #define getpeername posix_getpeername_hidden
+#define getsockname posix_getsockname_hidden
 #define shutdown posix_shutdown_hidden
 #define setsockopt posix_setsockopt_hidden
 #define getaddrinfo posix_getaddrinfo_hidden
@@ -29,6 +30,7 @@
 #undef sendto
 #undef recvfrom
 #undef getpeername
+#undef getsockname
 #undef shutdown
 #undef setsockopt
 #undef getaddrinfo
@@ -66,7 +68,9 @@ int getnameinfo(const struct sockaddr* address, socklen_t addressLength, char* h
 
 // Sockets. Failures return INVALID_SOCKET or SOCKET_ERROR and leave errno's
 // code as the last error. A socket's handle is never reused for a new
-// socket, so a stale handle fails instead of reaching a stranger's socket.
+// socket, so a stale handle fails instead of reaching a stranger's socket:
+// with EBADF for a handle that was closed, ENOTSOCK for one never issued.
+// Negative lengths fail with EINVAL.
 SOCKET socket(int family, int type, int protocol);
 int bind(SOCKET s, const struct sockaddr* address, int addressLength);
 int listen(SOCKET s, int backlog);
@@ -77,10 +81,12 @@ int sendto(SOCKET s, const char* bytes, int count, int flags, const struct socka
 int recvfrom(SOCKET s, char* buffer, int count, int flags, struct sockaddr* from,
              int* fromLength);
 int getpeername(SOCKET s, struct sockaddr* address, int* addressLength);
+int getsockname(SOCKET s, struct sockaddr* address, int* addressLength);
 int shutdown(SOCKET s, int how);
 // SO_RCVTIMEO and SO_SNDTIMEO take a DWORD of milliseconds, as on the
 // platform; a wait that runs out fails with ETIMEDOUT.
 int setsockopt(SOCKET s, int level, int option, const char* value, int valueLength);
 
-// Releases the socket. A call blocked on it in another thread fails at once.
+// Releases the socket. A call blocked on it in another thread fails at once,
+// with EBADF.
 int closesocket(SOCKET s);
