@@ -1,1 +1,747 @@
+// The socket stand-ins against real sockets on loopback. Every port is the
+// system's choice (bind to port 0), and every wait is bounded.
+#include "platform/winsock2.h"
+
 #include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int messageSize = 100;
+// How long a call woken by closesocket may take to return.
+constexpr auto wakeLimit = 2s;
+// How long a helper thread's call is given to show that it blocks.
+constexpr auto blockProof = 100ms;
+// Set on sockets that helper threads block on: a call that closesocket
+// fails to wake still ends, so a broken test fails instead of hanging.
+constexpr DWORD safetyTimeoutMs = 5000;
+
+// Owns a handle and closes it, unless the test has closed it already.
+class Socket {
+public:
+    Socket() = default;
+    explicit Socket(SOCKET s) : s_(s) {}
+    ~Socket() { close(); }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    Socket(Socket&& other) noexcept : s_(std::exchange(other.s_, INVALID_SOCKET)) {}
+
+    SOCKET get() const { return s_; }
+    void reset(SOCKET s)
+    {
+        close();
+        s_ = s;
+    }
+    int close()
+    {
+        const SOCKET s = std::exchange(s_, INVALID_SOCKET);
+        return s == INVALID_SOCKET ? 0 : closesocket(s);
+    }
+
+private:
+    SOCKET s_ = INVALID_SOCKET;
+};
+
+struct Address {
+    sockaddr_storage storage{};
+    int length = sizeof storage;
+
+    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+// What a call on a helper thread returned, with that thread's last error
+// and the time the call took.
+template <typename Result>
+struct Outcome {
+    Result result;
+    int error;
+    Clock::duration elapsed;
+};
+
+// Runs call on a thread of its own.
+template <typename Call>
+auto RunAsync(Call call)
+{
+    return std::async(std::launch::async, [call]() mutable {
+        const auto start = Clock::now();
+        auto result = call();
+        const int error = WSAGetLastError();
+        return Outcome<decltype(result)>{result, error, Clock::now() - start};
+    });
+}
+
+// Waits for a helper thread's call. A call still running after wakeLimit
+// fails the test, and closing its socket then ends it.
+template <typename Result>
+void Finish(std::future<Outcome<Result>>& call, Socket& socket, Outcome<Result>* outcome)
+{
+    if (call.wait_for(wakeLimit) != std::future_status::ready) {
+        socket.close();
+        FAIL() << "the call did not end in time";
+    }
+    *outcome = call.get();
+}
+
+const char* LoopbackOf(int family) { return family == AF_INET6 ? "::1" : "127.0.0.1"; }
+
+// Resolves the loopback address of family with port, through the stand-in.
+void Resolve(int family, const std::string& port, int flags, Address* address)
+{
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | flags;
+    addrinfo* list = nullptr;
+    ASSERT_EQ(getaddrinfo(LoopbackOf(family), port.c_str(), &hints, &list), 0);
+    std::memcpy(&address->storage, list->ai_addr, list->ai_addrlen);
+    address->length = static_cast<int>(list->ai_addrlen);
+    freeaddrinfo(list);
+}
+
+int PortOf(const Address& address)
+{
+    const auto* storage = &address.storage;
+    if (storage->ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(storage)->sin6_port);
+    return ntohs(reinterpret_cast<const sockaddr_in*>(storage)->sin_port);
+}
+
+void BoundPort(SOCKET s, std::string* port)
+{
+    Address address;
+    ASSERT_EQ(getsockname(s, address.get(), &address.length), 0) << WSAGetLastError();
+    *port = std::to_string(PortOf(address));
+    ASSERT_NE(*port, "0");
+}
+
+// A socket listening on a loopback port of the system's choosing.
+void Listen(int family, Socket* listener, std::string* port)
+{
+    Address address;
+    ASSERT_NO_FATAL_FAILURE(Resolve(family, "0", AI_PASSIVE, &address));
+    listener->reset(socket(family, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_NE(listener->get(), INVALID_SOCKET) << WSAGetLastError();
+    ASSERT_EQ(bind(listener->get(), address.get(), address.length), 0) << WSAGetLastError();
+    ASSERT_EQ(listen(listener->get(), SOMAXCONN), 0) << WSAGetLastError();
+    ASSERT_NO_FATAL_FAILURE(BoundPort(listener->get(), port));
+}
+
+// A client connected to the server side that its listener accepted.
+struct Connection {
+    Socket listener;
+    Socket client;
+    Socket server;
+    std::string port;
+    Address serverAddress;
+    Address peerAddress;  // the client, as accept saw it
+};
+
+void Connect(int family, Connection* connection)
+{
+    ASSERT_NO_FATAL_FAILURE(Listen(family, &connection->listener, &connection->port));
+    ASSERT_NO_FATAL_FAILURE(Resolve(family, connection->port, 0, &connection->serverAddress));
+    connection->client.reset(socket(family, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_NE(connection->client.get(), INVALID_SOCKET) << WSAGetLastError();
+    ASSERT_EQ(connect(connection->client.get(), connection->serverAddress.get(),
+                      connection->serverAddress.length),
+              0)
+        << WSAGetLastError();
+    Address& peer = connection->peerAddress;
+    connection->server.reset(accept(connection->listener.get(), peer.get(), &peer.length));
+    ASSERT_NE(connection->server.get(), INVALID_SOCKET) << WSAGetLastError();
+}
+
+int SetTimeout(SOCKET s, int option, DWORD milliseconds)
+{
+    return setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&milliseconds),
+                      sizeof milliseconds);
+}
+
+// Receives exactly count bytes; fewer if the peer leaves or a call fails.
+int ReceiveAll(SOCKET s, char* buffer, int count)
+{
+    int total = 0;
+    for (int call = 0; call < count && total < count; ++call) {
+        const int received = recvfrom(s, buffer + total, count - total, 0, nullptr, nullptr);
+        if (received <= 0)
+            return received < 0 ? received : total;
+        total += received;
+    }
+    return total;
+}
+
+std::vector<char> Message(int index)
+{
+    std::vector<char> message(messageSize);
+    for (int i = 0; i < messageSize; ++i)
+        message[i] = static_cast<char>('a' + (index + i) % 26);
+    return message;
+}
+
+// The echo server's side: echoes whatever arrives, sending it to the peer
+// address that accept reported, until the client stops sending. Returns
+// the bytes echoed, or SOCKET_ERROR.
+int EchoAll(SOCKET listener)
+{
+    Address peer;
+    Socket server(accept(listener, peer.get(), &peer.length));
+    if (server.get() == INVALID_SOCKET || SetTimeout(server.get(), SO_RCVTIMEO, safetyTimeoutMs))
+        return SOCKET_ERROR;
+    int echoed = 0;
+    char buffer[messageSize];
+    for (int call = 0; call < 1000; ++call) {
+        const int received = recvfrom(server.get(), buffer, messageSize, 0, nullptr, nullptr);
+        if (received <= 0)
+            return received == 0 ? echoed : SOCKET_ERROR;
+        if (sendto(server.get(), buffer, received, 0, peer.get(), peer.length) != received)
+            return SOCKET_ERROR;
+        echoed += received;
+    }
+    return SOCKET_ERROR;
+}
+
+int OpenDescriptors()
+{
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+// Whether a loopback IPv4 connection with this local port is in TIME_WAIT.
+bool InTimeWait(int port)
+{
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);  // the column titles
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        const auto colon = local.find(':');
+        if (colon != std::string::npos && std::stoi(local.substr(colon + 1), nullptr, 16) == port &&
+            state == "06")
+            return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+
+class SocketEcho : public ::testing::TestWithParam<int> {};
+
+TEST_P(SocketEcho, MessagesComeBackWhole)
+{
+    const int family = GetParam();
+    Socket listener;
+    std::string port;
+    ASSERT_NO_FATAL_FAILURE(Listen(family, &listener, &port));
+    const SOCKET listening = listener.get();
+    auto server = RunAsync([listening] { return EchoAll(listening); });
+
+    Address serverAddress;
+    ASSERT_NO_FATAL_FAILURE(Resolve(family, port, 0, &serverAddress));
+    Socket client(socket(family, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_NE(client.get(), INVALID_SOCKET);
+    ASSERT_EQ(SetTimeout(client.get(), SO_RCVTIMEO, safetyTimeoutMs), 0);
+    ASSERT_EQ(connect(client.get(), serverAddress.get(), serverAddress.length), 0)
+        << WSAGetLastError();
+
+    Address peer;
+    ASSERT_EQ(getpeername(client.get(), peer.get(), &peer.length), 0);
+    EXPECT_EQ(peer.storage.ss_family, family);
+    EXPECT_EQ(std::to_string(PortOf(peer)), port);
+
+    for (int index = 0; index < 3; ++index) {
+        const std::vector<char> message = Message(index);
+        // The client passes the server's address along, as the program does.
+        ASSERT_EQ(sendto(client.get(), message.data(), messageSize, 0, serverAddress.get(),
+                         serverAddress.length),
+                  messageSize)
+            << WSAGetLastError();
+        std::vector<char> echo(messageSize);
+        ASSERT_EQ(ReceiveAll(client.get(), echo.data(), messageSize), messageSize)
+            << WSAGetLastError();
+        EXPECT_EQ(echo, message);
+    }
+
+    // Shutting down the sending side is the peer leaving, not an error.
+    ASSERT_EQ(shutdown(client.get(), SD_SEND), 0);
+    ASSERT_EQ(server.wait_for(wakeLimit), std::future_status::ready);
+    const auto echoed = server.get();
+    EXPECT_EQ(echoed.result, 3 * messageSize) << echoed.error;
+    char rest;
+    Address from;
+    EXPECT_EQ(recvfrom(client.get(), &rest, 1, 0, from.get(), &from.length), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Loopback, SocketEcho, ::testing::Values(AF_INET, AF_INET6),
+                         [](const auto& info) { return info.param == AF_INET6 ? "IPv6" : "IPv4"; });
+
+TEST(SocketAccept, ReportsThePeerAddress)
+{
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET6, &connection));
+    Address client;
+    ASSERT_EQ(getsockname(connection.client.get(), client.get(), &client.length), 0);
+    ASSERT_EQ(connection.peerAddress.length, client.length);
+    EXPECT_EQ(std::memcmp(&connection.peerAddress.storage, &client.storage, client.length), 0);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(SocketClose, WakesAcceptBlockedInAnotherThread)
+{
+    Socket listener;
+    std::string port;
+    ASSERT_NO_FATAL_FAILURE(Listen(AF_INET, &listener, &port));
+    ASSERT_EQ(SetTimeout(listener.get(), SO_RCVTIMEO, safetyTimeoutMs), 0);
+    const SOCKET handle = listener.get();
+    auto accepted = RunAsync([handle] { return accept(handle, nullptr, nullptr); });
+    ASSERT_EQ(accepted.wait_for(blockProof), std::future_status::timeout);
+
+    ASSERT_EQ(listener.close(), 0);
+    ASSERT_EQ(accepted.wait_for(wakeLimit), std::future_status::ready);
+    const auto outcome = accepted.get();
+    EXPECT_EQ(outcome.result, INVALID_SOCKET);
+    EXPECT_EQ(outcome.error, EBADF);
+}
+
+TEST(SocketClose, WakesReceiveBlockedInAnotherThread)
+{
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(SetTimeout(connection.client.get(), SO_RCVTIMEO, safetyTimeoutMs), 0);
+    const SOCKET handle = connection.client.get();
+    auto received = RunAsync([handle] {
+        char byte;
+        return recvfrom(handle, &byte, 1, 0, nullptr, nullptr);
+    });
+    ASSERT_EQ(received.wait_for(blockProof), std::future_status::timeout);
+
+    ASSERT_EQ(connection.client.close(), 0);
+    ASSERT_EQ(received.wait_for(wakeLimit), std::future_status::ready);
+    const auto outcome = received.get();
+    EXPECT_EQ(outcome.result, SOCKET_ERROR);
+    EXPECT_EQ(outcome.error, EBADF);
+}
+
+TEST(SocketClose, WakesSendBlockedInAnotherThread)
+{
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(SetTimeout(connection.client.get(), SO_SNDTIMEO, safetyTimeoutMs), 0);
+    const SOCKET handle = connection.client.get();
+    // More than the socket buffers hold, while the server reads nothing.
+    auto sent = RunAsync([handle] {
+        std::vector<char> bulk(64 << 20);
+        return sendto(handle, bulk.data(), static_cast<int>(bulk.size()), 0, nullptr, 0);
+    });
+    ASSERT_EQ(sent.wait_for(blockProof), std::future_status::timeout);
+
+    ASSERT_EQ(connection.client.close(), 0);
+    ASSERT_EQ(sent.wait_for(wakeLimit), std::future_status::ready);
+    const auto outcome = sent.get();
+    EXPECT_EQ(outcome.result, SOCKET_ERROR);
+    EXPECT_EQ(outcome.error, EBADF);
+}
+
+TEST(SocketClose, WakesConnectBlockedInAnotherThread)
+{
+    // With a backlog of 0 the listener queues one connection and drops the
+    // next one's handshake, so a second connect waits.
+    Address address;
+    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, "0", AI_PASSIVE, &address));
+    Socket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_EQ(bind(listener.get(), address.get(), address.length), 0);
+    ASSERT_EQ(listen(listener.get(), 0), 0);
+    std::string port;
+    ASSERT_NO_FATAL_FAILURE(BoundPort(listener.get(), &port));
+    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, port, 0, &address));
+    Socket queued(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_EQ(connect(queued.get(), address.get(), address.length), 0);
+
+    Socket waiting(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_EQ(SetTimeout(waiting.get(), SO_SNDTIMEO, safetyTimeoutMs), 0);
+    const SOCKET handle = waiting.get();
+    auto connected = RunAsync(
+        [handle, address]() mutable { return connect(handle, address.get(), address.length); });
+    ASSERT_EQ(connected.wait_for(blockProof), std::future_status::timeout);
+
+    ASSERT_EQ(waiting.close(), 0);
+    ASSERT_EQ(connected.wait_for(wakeLimit), std::future_status::ready);
+    const auto outcome = connected.get();
+    EXPECT_EQ(outcome.result, SOCKET_ERROR);
+    EXPECT_EQ(outcome.error, EBADF);
+}
+
+TEST(SocketClose, DescriptorsAreReleasedAfterManyCycles)
+{
+    Address address;
+    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, "0", AI_PASSIVE, &address));
+    const int before = OpenDescriptors();
+    std::set<SOCKET> handles;
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        Socket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        ASSERT_NE(listener.get(), INVALID_SOCKET) << WSAGetLastError();
+        EXPECT_TRUE(handles.insert(listener.get()).second) << "handle reused";
+        ASSERT_EQ(bind(listener.get(), address.get(), address.length), 0);
+        if (cycle % 10 != 0) {
+            ASSERT_EQ(listener.close(), 0);
+            continue;
+        }
+        // Every tenth socket is closed while another thread waits on it.
+        ASSERT_EQ(listen(listener.get(), SOMAXCONN), 0);
+        ASSERT_EQ(SetTimeout(listener.get(), SO_RCVTIMEO, safetyTimeoutMs), 0);
+        const SOCKET handle = listener.get();
+        auto accepted = RunAsync([handle] { return accept(handle, nullptr, nullptr); });
+        ASSERT_EQ(accepted.wait_for(10ms), std::future_status::timeout);
+        ASSERT_EQ(listener.close(), 0);
+        ASSERT_EQ(accepted.wait_for(wakeLimit), std::future_status::ready);
+        EXPECT_EQ(accepted.get().error, EBADF);
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(SocketHandles, ClosedHandleFailsEvenAfterNewSockets)
+{
+    const SOCKET old = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(old, INVALID_SOCKET);
+    ASSERT_EQ(closesocket(old), 0);
+    // The system hands out the old descriptor number again; the handle must
+    // still not reach the new socket.
+    std::vector<Socket> fresh;
+    for (int i = 0; i < 8; ++i) {
+        fresh.emplace_back(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        ASSERT_NE(fresh.back().get(), INVALID_SOCKET);
+        EXPECT_NE(fresh.back().get(), old);
+    }
+
+    EXPECT_EQ(listen(old, SOMAXCONN), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EBADF);
+    EXPECT_EQ(accept(old, nullptr, nullptr), INVALID_SOCKET);
+    EXPECT_EQ(WSAGetLastError(), EBADF);
+    EXPECT_EQ(sendto(old, "x", 1, 0, nullptr, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EBADF);
+    EXPECT_EQ(closesocket(old), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EBADF);
+}
+
+TEST(SocketHandles, UnknownHandleIsNotASocket)
+{
+    const SOCKET newest = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(newest, INVALID_SOCKET);
+    for (SOCKET unknown : {INVALID_SOCKET, SOCKET{0}, newest + 1, newest + 400}) {
+        EXPECT_EQ(accept(unknown, nullptr, nullptr), INVALID_SOCKET);
+        EXPECT_EQ(WSAGetLastError(), ENOTSOCK) << unknown;
+        EXPECT_EQ(closesocket(unknown), SOCKET_ERROR);
+        EXPECT_EQ(WSAGetLastError(), ENOTSOCK) << unknown;
+    }
+    EXPECT_EQ(closesocket(newest), 0);
+}
+
+// ---------------------------------------------------------------------------
+
+void ExpectSigpipeIsFatal()
+{
+    struct sigaction action{};
+    ASSERT_EQ(sigaction(SIGPIPE, nullptr, &action), 0);
+    // Otherwise a raised SIGPIPE would pass unnoticed.
+    ASSERT_EQ(action.sa_handler, SIG_DFL);
+}
+
+// Sends until a send fails, a bounded number of times: the first sends to a
+// peer that has left may still be taken, and answered with a reset.
+int SendUntilFailure(SOCKET s)
+{
+    const std::vector<char> message = Message(0);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (sendto(s, message.data(), messageSize, 0, nullptr, 0) == SOCKET_ERROR)
+            return WSAGetLastError();
+        std::this_thread::sleep_for(10ms);
+    }
+    return 0;
+}
+
+TEST(SocketSend, ToPeerThatClosedFailsWithoutSignal)
+{
+    ASSERT_NO_FATAL_FAILURE(ExpectSigpipeIsFatal());
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(connection.server.close(), 0);
+    const int error = SendUntilFailure(connection.client.get());
+    EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << error;
+}
+
+TEST(SocketSend, ToPeerThatResetFailsWithoutSignal)
+{
+    ASSERT_NO_FATAL_FAILURE(ExpectSigpipeIsFatal());
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    // Lingering for no time makes the close a reset.
+    const linger abort{1, 0};
+    ASSERT_EQ(setsockopt(connection.server.get(), SOL_SOCKET, SO_LINGER,
+                         reinterpret_cast<const char*>(&abort), sizeof abort),
+              0);
+    ASSERT_EQ(connection.server.close(), 0);
+    const int error = SendUntilFailure(connection.client.get());
+    EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << error;
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(SocketTimeout, ReceiveRunsOutAfterTheMilliseconds)
+{
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(SetTimeout(connection.client.get(), SO_RCVTIMEO, 300), 0);
+    const SOCKET handle = connection.client.get();
+    auto received = RunAsync([handle] {
+        char byte;
+        return recvfrom(handle, &byte, 1, 0, nullptr, nullptr);
+    });
+    Outcome<int> outcome{};
+    ASSERT_NO_FATAL_FAILURE(Finish(received, connection.client, &outcome));
+    EXPECT_EQ(outcome.result, SOCKET_ERROR);
+    EXPECT_EQ(outcome.error, ETIMEDOUT);
+    EXPECT_GE(outcome.elapsed, 250ms);
+}
+
+TEST(SocketTimeout, SendRunsOutWhenThePeerReadsNothing)
+{
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(SetTimeout(connection.client.get(), SO_SNDTIMEO, 200), 0);
+    const SOCKET handle = connection.client.get();
+    // The socket buffers fill; a send that finds them full waits, and sends
+    // part or runs out; the one after a partial send runs out.
+    auto sent = RunAsync([handle] {
+        std::vector<char> bulk(1 << 20);
+        int result = 0;
+        for (int call = 0; call < 64 && result != SOCKET_ERROR; ++call)
+            result = sendto(handle, bulk.data(), static_cast<int>(bulk.size()), 0, nullptr, 0);
+        return result;
+    });
+    Outcome<int> outcome{};
+    ASSERT_NO_FATAL_FAILURE(Finish(sent, connection.client, &outcome));
+    EXPECT_EQ(outcome.result, SOCKET_ERROR);
+    EXPECT_EQ(outcome.error, ETIMEDOUT);
+}
+
+TEST(SocketTimeout, AcceptRunsOutWithoutClients)
+{
+    Socket listener;
+    std::string port;
+    ASSERT_NO_FATAL_FAILURE(Listen(AF_INET, &listener, &port));
+    ASSERT_EQ(SetTimeout(listener.get(), SO_RCVTIMEO, 100), 0);
+    const SOCKET handle = listener.get();
+    auto accepted = RunAsync([handle] { return accept(handle, nullptr, nullptr); });
+    Outcome<SOCKET> outcome{};
+    ASSERT_NO_FATAL_FAILURE(Finish(accepted, listener, &outcome));
+    EXPECT_EQ(outcome.result, INVALID_SOCKET);
+    EXPECT_EQ(outcome.error, ETIMEDOUT);
+}
+
+TEST(SocketTimeout, CallsThatMustNotWaitSayWouldBlock)
+{
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    char byte;
+    EXPECT_EQ(recvfrom(connection.client.get(), &byte, 1, MSG_DONTWAIT, nullptr, nullptr),
+              SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EAGAIN);
+
+    Address address;
+    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, "0", AI_PASSIVE, &address));
+    Socket listener(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, IPPROTO_TCP));
+    ASSERT_EQ(bind(listener.get(), address.get(), address.length), 0);
+    ASSERT_EQ(listen(listener.get(), SOMAXCONN), 0);
+    EXPECT_EQ(accept(listener.get(), nullptr, nullptr), INVALID_SOCKET);
+    EXPECT_EQ(WSAGetLastError(), EAGAIN);
+}
+
+TEST(SocketTimeout, OptionNeedsAWholeDword)
+{
+    Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    const WORD tooShort = 100;
+    EXPECT_EQ(setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&tooShort),
+                         sizeof tooShort),
+              SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EINVAL);
+    EXPECT_EQ(setsockopt(s.get(), SOL_SOCKET, SO_SNDTIMEO, nullptr, sizeof(DWORD)), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EFAULT);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(SocketLastError, BelongsToEachThread)
+{
+    ASSERT_EQ(listen(INVALID_SOCKET, SOMAXCONN), SOCKET_ERROR);
+    ASSERT_EQ(WSAGetLastError(), ENOTSOCK);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ENOTSOCK));
+
+    auto other = std::async(std::launch::async, [] {
+        const int before = WSAGetLastError();
+        Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        sendto(s.get(), "x", -1, 0, nullptr, 0);
+        return std::make_pair(before, WSAGetLastError());
+    });
+    ASSERT_EQ(other.wait_for(wakeLimit), std::future_status::ready);
+    const auto [before, after] = other.get();
+    EXPECT_EQ(before, 0);
+    EXPECT_EQ(after, EINVAL);
+    EXPECT_EQ(WSAGetLastError(), ENOTSOCK);
+}
+
+TEST(SocketArguments, NegativeLengthsAreInvalid)
+{
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    const SOCKET s = connection.client.get();
+    char buffer[4];
+    Address address;
+
+    EXPECT_EQ(bind(s, address.get(), -1), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EINVAL);
+    EXPECT_EQ(connect(s, address.get(), -1), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EINVAL);
+    EXPECT_EQ(sendto(s, buffer, -1, 0, nullptr, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EINVAL);
+    EXPECT_EQ(recvfrom(s, buffer, -1, 0, nullptr, nullptr), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EINVAL);
+    EXPECT_EQ(setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, buffer, -1), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EINVAL);
+    int negative = -1;
+    EXPECT_EQ(getpeername(s, address.get(), &negative), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EINVAL);
+    EXPECT_EQ(accept(connection.listener.get(), address.get(), &negative), INVALID_SOCKET);
+    EXPECT_EQ(WSAGetLastError(), EINVAL);
+}
+
+TEST(SocketArguments, AnAddressNeedsItsLength)
+{
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    Address address;
+    char byte;
+    EXPECT_EQ(recvfrom(connection.client.get(), &byte, 1, MSG_DONTWAIT, address.get(), nullptr),
+              SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EFAULT);
+    EXPECT_EQ(getsockname(connection.client.get(), address.get(), nullptr), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EFAULT);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(SocketResolve, NumericHostRefusesAName)
+{
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* list = nullptr;
+    const int code = getaddrinfo("echo-server.invalid", "80", &hints, &list);
+    EXPECT_EQ(code, EAI_NONAME);
+    EXPECT_EQ(WSAGetLastError(), code);
+}
+
+TEST(SocketResolve, NoNodeAndNoServiceIsNoName)
+{
+    addrinfo* list = nullptr;
+    const int code = getaddrinfo(nullptr, nullptr, nullptr, &list);
+    EXPECT_EQ(code, EAI_NONAME);
+    EXPECT_EQ(WSAGetLastError(), code);
+}
+
+TEST(SocketResolve, NamesANumericAddress)
+{
+    Address address;
+    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, "7", 0, &address));
+    char host[NI_MAXHOST];
+    char service[NI_MAXSERV];
+    ASSERT_EQ(getnameinfo(address.get(), address.length, host, sizeof host, service,
+                          sizeof service, NI_NUMERICHOST | NI_NUMERICSERV),
+              0);
+    EXPECT_STREQ(host, "127.0.0.1");
+    EXPECT_STREQ(service, "7");
+
+    char tooSmall[4];
+    const int code = getnameinfo(address.get(), address.length, tooSmall, sizeof tooSmall, nullptr,
+                                 0, NI_NUMERICHOST);
+    EXPECT_EQ(code, EAI_OVERFLOW);
+    EXPECT_EQ(WSAGetLastError(), code);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(SocketBind, PortOfAListenerIsInUse)
+{
+    Socket listener;
+    std::string port;
+    ASSERT_NO_FATAL_FAILURE(Listen(AF_INET, &listener, &port));
+    Address address;
+    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, port, AI_PASSIVE, &address));
+    Socket second(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    EXPECT_EQ(bind(second.get(), address.get(), address.length), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EADDRINUSE);
+}
+
+TEST(SocketBind, PortBindsAgainWhileAConnectionLingers)
+{
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(SetTimeout(connection.client.get(), SO_RCVTIMEO, safetyTimeoutMs), 0);
+    // The server closes first, so its end of the connection lingers.
+    ASSERT_EQ(connection.server.close(), 0);
+    char byte;
+    ASSERT_EQ(recvfrom(connection.client.get(), &byte, 1, 0, nullptr, nullptr), 0);
+    ASSERT_EQ(connection.client.close(), 0);
+    const int port = std::stoi(connection.port);
+    bool lingering = false;
+    for (int poll = 0; poll < 200 && !lingering; ++poll) {
+        lingering = InTimeWait(port);
+        if (!lingering)
+            std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(lingering) << "no connection in TIME_WAIT on port " << port;
+    ASSERT_EQ(connection.listener.close(), 0);
+
+    Address address;
+    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, connection.port, AI_PASSIVE, &address));
+    Socket restarted(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    EXPECT_EQ(bind(restarted.get(), address.get(), address.length), 0) << WSAGetLastError();
+    EXPECT_EQ(listen(restarted.get(), SOMAXCONN), 0) << WSAGetLastError();
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(SocketStartup, ReportsTheVersions)
+{
+    WSADATA data{};
+    EXPECT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    EXPECT_EQ(data.wVersion, MAKEWORD(2, 2));
+    EXPECT_EQ(data.wHighVersion, MAKEWORD(2, 2));
+    EXPECT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+    EXPECT_EQ(data.wVersion, MAKEWORD(1, 1));
+    EXPECT_EQ(data.wHighVersion, MAKEWORD(2, 2));
+    EXPECT_EQ(WSAStartup(MAKEWORD(2, 2), nullptr), EFAULT);
+    EXPECT_EQ(WSACleanup(), 0);
+    EXPECT_EQ(WSACleanup(), 0);
+}
+
+}  // namespace
