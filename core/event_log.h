@@ -1,0 +1,13 @@
+// The event log: every activity of the program, as text in the log box.
+#pragma once
+
+#include "platform/windows.h"
+
+// Room for one formatted log text, terminator included; a longer text is cut.
+#define LOG_LINE_CHARS 256
+
+// Formats one text (%d, %08x, %hs, ...) and inserts it into the log box at
+// the caret or over the user's selection. Callable from either thread; a
+// call from the worker returns once the text is in the log box, and at
+// once when the dialog has ended. Adds no line end of its own.
+void AppendLog(LPCWSTR format, ...);
