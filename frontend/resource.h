@@ -9,6 +9,10 @@
 #define IDR_ACCEL 3
 #define IDD_MAIN 105
 
+// Commands of the accelerator table; the main window ignores both.
+#define IDM_ALT_F4 40002
+#define IDM_ALT_SLASH 40003
+
 #define IDC_START 1003
 #define IDC_LOG 1004
 #define IDC_DATA 1005
@@ -20,3 +24,5 @@
 
 // The main dialog's template.
 extern const DLGTEMPLATE MAIN_DIALOG_TEMPLATE;
+// All of the program's resources; the instance handle points here.
+extern const MODULE PROGRAM_MODULE;

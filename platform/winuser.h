@@ -119,3 +119,121 @@ BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, U
 #define MB_OK 0x0L
 #define MB_ICONERROR 0x10L
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
+// Resources. A module's resources are data that the program links in, as a
+// resource compiler would; an instance handle is the address of its MODULE.
+#define RT_ICON 3
+#define RT_STRING 6
+#define RT_ACCELERATOR 9
+#define RT_GROUP_ICON 14
+#define RT_DIALOG 5
+
+typedef struct RESOURCE {
+    WORD type;
+    WORD name;
+    const void* data;  // DLGTEMPLATE, NUL-terminated WCHAR text, ACCEL_TABLE or ICON_IMAGES
+} RESOURCE;
+
+typedef struct MODULE {
+    const RESOURCE* resources;
+    int count;
+} MODULE;
+
+#define FALT 0x10
+#define FVIRTKEY 0x01
+#define FNOINVERT 0x02
+#define VK_F4 0x73
+
+typedef struct ACCEL {
+    BYTE fVirt;
+    WORD key;
+    WORD cmd;
+} ACCEL;
+
+typedef struct ACCEL_TABLE {
+    const ACCEL* entries;
+    int count;
+} ACCEL_TABLE;
+
+// An icon group: images of several sizes, each as an XPM picture.
+typedef struct ICON_IMAGES {
+    const char* const* const* images;
+    int count;
+} ICON_IMAGES;
+
+HRSRC FindResourceW(HINSTANCE instance, LPCWSTR name, LPCWSTR type);
+HGLOBAL LoadResource(HINSTANCE instance, HRSRC resource);
+int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int count);
+HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
+HACCEL LoadAcceleratorsW(HINSTANCE instance, LPCWSTR name);
+
+// Window classes and windows. A window created without a parent stands for
+// the screen: it shows nothing of its own, its client area is the screen's
+// available area, and its class icon becomes the application's icon.
+#define CS_VREDRAW 0x0001
+#define CS_HREDRAW 0x0002
+#define CW_USEDEFAULT ((int)0x80000000)
+#define SW_SHOWDEFAULT 10
+#define WHITE_BRUSH 0
+
+typedef struct WNDCLASSW {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCWSTR lpszMenuName;
+    LPCWSTR lpszClassName;
+} WNDCLASSW;
+
+typedef struct CREATESTRUCTW {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy, cx, y, x;
+    LONG style;
+    LPCWSTR lpszName;
+    LPCWSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTW;
+
+typedef struct tagPOINT {
+    LONG x;
+    LONG y;
+} POINT;
+
+typedef struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+} MSG, *LPMSG;
+
+WORD RegisterClassW(const WNDCLASSW* windowClass);
+// Sends WM_CREATE; a window that its procedure destroyed meanwhile yields NULL.
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID parameter);
+BOOL ShowWindow(HWND window, int showCommand);
+BOOL UpdateWindow(HWND window);
+BOOL DestroyWindow(HWND window);
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+HGDIOBJ GetStockObject(int object);
+
+// The message loop: GetMessageW waits in the event loop and returns FALSE
+// once PostQuitMessage was called. Keys reach the widgets directly, so no
+// key message comes through here for accelerators to translate.
+BOOL GetMessageW(LPMSG message, HWND window, UINT first, UINT last);
+int TranslateAcceleratorW(HWND window, HACCEL table, LPMSG message);
+BOOL TranslateMessage(const MSG* message);
+LRESULT DispatchMessageW(const MSG* message);
+void PostQuitMessage(int exitCode);
+
+// The program's entry, called by the platform once its application exists.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand);

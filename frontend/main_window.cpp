@@ -1,0 +1,66 @@
+#include "frontend/main_window.h"
+
+#include "core/app_state.h"
+#include "core/dialog_controller.h"
+#include "frontend/resource.h"
+
+namespace {
+
+// Room for the class name and the title.
+const int RESOURCE_STRING_CHARS = 100;
+
+void RunMainDialog(HWND window)
+{
+    HRSRC resource = FindResourceW(AppState.instance, MAKEINTRESOURCEW(IDD_MAIN), MAKEINTRESOURCEW(RT_DIALOG));
+    auto dialogTemplate = reinterpret_cast<LPCDLGTEMPLATEW>(LoadResource(AppState.instance, resource));
+    DialogBoxIndirectParamW(AppState.instance, dialogTemplate, window, MainDlgProc, 0);
+}
+
+}  // namespace
+
+void RegisterMainClass(HINSTANCE instance, LPCWSTR className)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWndProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszClassName = className;
+    RegisterClassW(&windowClass);
+}
+
+BOOL CreateMainWindow(HINSTANCE instance, int showCommand)
+{
+    AppState.instance = instance;
+    WCHAR className[RESOURCE_STRING_CHARS];
+    WCHAR title[RESOURCE_STRING_CHARS];
+    LoadStringW(instance, IDS_WINDOW_CLASS, className, RESOURCE_STRING_CHARS);
+    RegisterMainClass(instance, className);
+    LoadStringW(instance, IDS_TITLE, title, RESOURCE_STRING_CHARS);
+    HWND window = CreateWindowExW(0, className, title, WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr)
+        return FALSE;
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+    return TRUE;
+}
+
+// All of the program's work happens inside WM_CREATE: the dialog runs, and
+// when it ends the window is destroyed before its creation completes.
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        RunMainDialog(window);
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+    case WM_PAINT:
+    case WM_COMMAND:
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,11 @@
+// The main window: it owns the main dialog, which runs while the window is
+// being created.
+#pragma once
+
+#include "platform/windows.h"
+
+// Creates the main window (and so runs the dialog). TRUE when a main window
+// exists afterwards; once the dialog has ended it does not, so FALSE.
+BOOL CreateMainWindow(HINSTANCE instance, int showCommand);
+void RegisterMainClass(HINSTANCE instance, LPCWSTR className);
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

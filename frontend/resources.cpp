@@ -1,0 +1,28 @@
+// The program's resources: strings, the icon, the accelerator table and the
+// main dialog, linked in as the module's resource table.
+#include "frontend/resource.h"
+#include "frontend/icons/quillomarde-16.xpm"
+#include "frontend/icons/quillomarde-32.xpm"
+
+namespace {
+
+const char* const* const ICON_PICTURES[] = {quillomarde_32, quillomarde_16};
+const ICON_IMAGES APP_ICON = {ICON_PICTURES, 2};
+
+const ACCEL ACCELERATORS[] = {
+    {FALT | FNOINVERT, '/', IDM_ALT_SLASH},
+    {FVIRTKEY | FALT | FNOINVERT, VK_F4, IDM_ALT_F4},
+};
+const ACCEL_TABLE ACCELERATOR_TABLE = {ACCELERATORS, 2};
+
+const RESOURCE RESOURCES[] = {
+    {RT_STRING, IDS_TITLE, u"Quillomarde"},
+    {RT_STRING, IDS_WINDOW_CLASS, u"QUILLOMARDE"},
+    {RT_GROUP_ICON, IDI_APP, &APP_ICON},
+    {RT_ACCELERATOR, IDR_ACCEL, &ACCELERATOR_TABLE},
+    {RT_DIALOG, IDD_MAIN, &MAIN_DIALOG_TEMPLATE},
+};
+
+}  // namespace
+
+const MODULE PROGRAM_MODULE = {RESOURCES, sizeof RESOURCES / sizeof RESOURCES[0]};

@@ -1,0 +1,24 @@
+// The process entry: makes the application and hands over to WinMain.
+#include <QApplication>
+#include <cstdio>
+#include <unistd.h>
+
+#include "platform/winuser.h"
+
+// The program's resources, linked into the executable.
+extern const MODULE PROGRAM_MODULE;
+
+int main(int argc, char** argv)
+{
+    int exitCode;
+    {
+        QApplication application(argc, argv);
+        QGuiApplication::setDesktopFileName(QStringLiteral("quillomarde"));
+        exitCode = WinMain(reinterpret_cast<HINSTANCE>(const_cast<MODULE*>(&PROGRAM_MODULE)), nullptr,
+                           nullptr, SW_SHOWDEFAULT);
+    }
+    // A worker thread may still be running; like the platform's process
+    // exit, end it with the process instead of tearing down under it.
+    std::fflush(nullptr);
+    _exit(exitCode);
+}
