@@ -1,12 +1,10 @@
 // The program's resources: strings, the icon, the accelerator table and the
 // main dialog, linked in as the module's resource table.
 #include "frontend/resource.h"
-#include "frontend/icons/quillomarde-16.xpm"
-#include "frontend/icons/quillomarde-32.xpm"
 
 namespace {
 
-const char* const* const ICON_PICTURES[] = {quillomarde_32, quillomarde_16};
+const char* const ICON_PICTURES[] = {":/icons/quillomarde-32.png", ":/icons/quillomarde-16.png"};
 const ICON_IMAGES APP_ICON = {ICON_PICTURES, 2};
 
 const ACCEL ACCELERATORS[] = {

@@ -1,6 +1,5 @@
 // Resources linked into the program, looked up by type and numeric name.
 #include <QIcon>
-#include <QPixmap>
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -37,7 +36,7 @@ QIcon* BuildIcon(const ICON_IMAGES* group)
     if (icon == nullptr) {
         icon = new QIcon;
         for (int i = 0; i < group->count; ++i)
-            icon->addPixmap(QPixmap(group->images[i]));
+            icon->addFile(QString::fromUtf8(group->images[i]));
     }
     return icon;
 }

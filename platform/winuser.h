@@ -155,9 +155,10 @@ typedef struct ACCEL_TABLE {
     int count;
 } ACCEL_TABLE;
 
-// An icon group: images of several sizes, each as an XPM picture.
+// An icon group: images of several sizes, each a picture file among the
+// program's embedded files.
 typedef struct ICON_IMAGES {
-    const char* const* const* images;
+    const char* const* images;
     int count;
 } ICON_IMAGES;
 
