@@ -434,9 +434,11 @@ TEST(SocketHandles, ClosedHandleFailsEvenAfterNewSockets)
         EXPECT_NE(fresh.back().get(), old);
     }
 
-    EXPECT_EQ(listen(old, SOMAXCONN), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), EBADF);
+    // accept goes first: none of the new sockets listens yet, so even if the
+    // handle reached one, the call would fail rather than wait.
     EXPECT_EQ(accept(old, nullptr, nullptr), INVALID_SOCKET);
+    EXPECT_EQ(WSAGetLastError(), EBADF);
+    EXPECT_EQ(listen(old, SOMAXCONN), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), EBADF);
     EXPECT_EQ(sendto(old, "x", 1, 0, nullptr, 0), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), EBADF);
@@ -503,6 +505,23 @@ TEST(SocketSend, ToPeerThatResetFailsWithoutSignal)
     ASSERT_EQ(connection.server.close(), 0);
     const int error = SendUntilFailure(connection.client.get());
     EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << error;
+}
+
+TEST(SocketSend, ConnectedStreamIgnoresTheDestination)
+{
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(SetTimeout(connection.server.get(), SO_RCVTIMEO, safetyTimeoutMs), 0);
+    // Longer than any address: the system would refuse it, were it passed on.
+    char elsewhere[sizeof(sockaddr_storage) + 1] = {};
+    const std::vector<char> message = Message(1);
+    EXPECT_EQ(sendto(connection.client.get(), message.data(), messageSize, 0,
+                     reinterpret_cast<const sockaddr*>(elsewhere), sizeof elsewhere),
+              messageSize)
+        << WSAGetLastError();
+    std::vector<char> received(messageSize);
+    ASSERT_EQ(ReceiveAll(connection.server.get(), received.data(), messageSize), messageSize);
+    EXPECT_EQ(received, message);
 }
 
 // ---------------------------------------------------------------------------
