@@ -1,0 +1,480 @@
+// The client side of the echo exchange on the real dialog: ClientConnect and
+// ClientExchange run on the dialog's thread, as a Send press runs them,
+// against test servers on loopback that run on threads of their own and
+// answer well, in pieces, short, long, with a reset, or not at all.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/app_state.h"
+#include "frontend/resource.h"
+#include "tests/dialog_harness.h"
+#include "tests/echo_support.h"
+#include "tests/raw_peer.h"
+#include "transport/client.h"
+#include "transport/echo_message.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A test server: listening on the loopback address of each family, all on
+// one port, and running its part on a thread of its own.
+class TestServer {
+public:
+    explicit TestServer(const std::vector<raw::Family>& families = {raw::Family::V4})
+    {
+        int port = 0;
+        for (raw::Family family : families) {
+            raw::Fd listener(raw::Listen(family, port));
+            if (!listener.valid()) {
+                ADD_FAILURE() << "no listener on loopback";
+                continue;
+            }
+            port = raw::LocalPort(listener.get());
+            listeners_.push_back(std::move(listener));
+        }
+        port_ = port;
+    }
+    ~TestServer() { Join(); }
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    std::string Port() const { return std::to_string(port_); }
+
+    // For the part: the next connection, whichever family it came on.
+    raw::Fd Accept()
+    {
+        std::vector<int> fds;
+        for (const raw::Fd& listener : listeners_)
+            fds.push_back(listener.get());
+        raw::Fd connection(raw::Accept(fds, TEST_LIMIT_MS));
+        EXPECT_TRUE(connection.valid()) << "the client never connected";
+        return connection;
+    }
+
+    void Run(std::function<void()> part) { thread_ = std::thread(std::move(part)); }
+    void Join()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::vector<raw::Fd> listeners_;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+std::string Padded(const std::string& text) { return text + std::string(ECHO_MESSAGE_SIZE - text.size(), '\0'); }
+
+// One message from the client.
+std::string ReceiveOne(const raw::Fd& connection)
+{
+    return raw::Receive(connection.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS);
+}
+
+std::u16string SentLine(const std::string& host, const std::string& text)
+{
+    return Wide("Sent to server(" + host + ") ----> " + text + "\r\n");
+}
+
+std::u16string EchoLine(const std::string& host, const std::string& text)
+{
+    return Wide("Received Echo from server(" + host + ") <---- " + text + "\r\n");
+}
+
+class Client : public EchoTest {
+protected:
+    // Runs script on the real main dialog, with the log going to it, and
+    // returns the log as the script left it.
+    std::u16string WithDialog(const std::function<void(HWND)>& script)
+    {
+        std::u16string log;
+        RunDialog(MAIN_DIALOG_TEMPLATE, [&](HWND dialog) {
+            AppState.dialog.store(dialog);
+            script(dialog);
+            log = LogText(dialog);
+        });
+        return log;
+    }
+
+    // One Send as the dialog makes it: connect, then exchange.
+    static bool Send(HWND dialog, const std::u16string& data)
+    {
+        SetDlgItemTextW(dialog, IDC_DATA, data.c_str());
+        if (!ClientConnect())
+            return false;
+        ClientExchange(dialog);
+        return true;
+    }
+
+    // A complete exchange with a server that echoes, for the given host text.
+    void ExpectEchoThrough(raw::Family family, const std::vector<std::string>& hosts)
+    {
+        for (const std::string& host : hosts) {
+            SCOPED_TRACE(host);
+            TestServer server({family});
+            std::string received;
+            bool stillOpen = false;
+            server.Run([&] {
+                raw::Fd connection = server.Accept();
+                received = ReceiveOne(connection);
+                raw::Send(connection.get(), received);
+                // The client keeps its connection after the exchange.
+                stillOpen = raw::WaitForEnd(connection.get(), 200) == raw::End::Open;
+            });
+            std::u16string log = WithDialog([&](HWND dialog) {
+                SetHostAndPort(host.c_str(), server.Port().c_str());
+                EXPECT_TRUE(Send(dialog, u"hello, echo"));
+                server.Join();
+            });
+            EXPECT_EQ(Narrow(log), Narrow(SentLine(host, "hello, echo") + EchoLine(host, "hello, echo")));
+            EXPECT_EQ(received, Padded("hello, echo"));
+            EXPECT_TRUE(stillOpen);
+            EXPECT_NE(AppState.clientSocket.load(), INVALID_SOCKET);
+            ResetAppState();
+            AppState.peerTimeoutMs.store(TEST_PEER_TIMEOUT_MS);
+        }
+    }
+};
+
+// ---- Complete exchanges ----------------------------------------------------
+
+TEST_F(Client, EchoesOverIPv4ShowingTheHostAsTyped)
+{
+    ExpectEchoThrough(raw::Family::V4, {"127.0.0.1", "127.1"});
+}
+
+TEST_F(Client, EchoesOverIPv6ShowingTheHostAsTyped)
+{
+    if (!raw::Fd(raw::Listen(raw::Family::V6)).valid())
+        GTEST_SKIP() << "no IPv6 loopback here";
+    ExpectEchoThrough(raw::Family::V6, {"::1", "0:0:0:0:0:0:0:1"});
+}
+
+TEST_F(Client, EchoesToAHostName)
+{
+    // localhost may resolve to either loopback address first: listen on both.
+    std::vector<raw::Family> families = {raw::Family::V4};
+    if (raw::Fd(raw::Listen(raw::Family::V6)).valid())
+        families.push_back(raw::Family::V6);
+    TestServer server(families);
+    std::string received;
+    server.Run([&] {
+        raw::Fd connection = server.Accept();
+        received = ReceiveOne(connection);
+        raw::Send(connection.get(), received);
+    });
+    std::u16string log = WithDialog([&](HWND dialog) {
+        SetHostAndPort("localhost", server.Port().c_str());
+        EXPECT_TRUE(Send(dialog, u"by name"));
+        server.Join();
+    });
+    EXPECT_EQ(Narrow(log), Narrow(SentLine("localhost", "by name") + EchoLine("localhost", "by name")));
+    EXPECT_EQ(received, Padded("by name"));
+}
+
+TEST_F(Client, AnEchoInPiecesIsOneEcho)
+{
+    TestServer server;
+    std::string received;
+    server.Run([&] {
+        raw::Fd connection = server.Accept();
+        received = ReceiveOne(connection);
+        // The server answers with other text than it got, so the log must
+        // show what came back.
+        const std::string echo = Padded("PIECES ARRIVED");
+        for (auto [at, count] : {std::pair{0, 1}, std::pair{1, 49}, std::pair{50, 50}}) {
+            raw::Send(connection.get(), echo.substr(at, count));
+            std::this_thread::sleep_for(30ms);
+        }
+    });
+    std::u16string log = WithDialog([&](HWND dialog) {
+        SetHostAndPort("127.0.0.1", server.Port().c_str());
+        EXPECT_TRUE(Send(dialog, u"pieces"));
+        server.Join();
+    });
+    EXPECT_EQ(received, Padded("pieces"));
+    EXPECT_EQ(Narrow(log), Narrow(SentLine("127.0.0.1", "pieces") + EchoLine("127.0.0.1", "PIECES ARRIVED")));
+}
+
+TEST_F(Client, EmptyDataSendsAMessageOfNulBytes)
+{
+    TestServer server;
+    std::string received;
+    server.Run([&] {
+        raw::Fd connection = server.Accept();
+        received = ReceiveOne(connection);
+        raw::Send(connection.get(), received);
+    });
+    std::u16string log = WithDialog([&](HWND dialog) {
+        SetHostAndPort("127.0.0.1", server.Port().c_str());
+        EXPECT_TRUE(Send(dialog, u""));
+        server.Join();
+    });
+    EXPECT_EQ(received, std::string(ECHO_MESSAGE_SIZE, '\0'));
+    EXPECT_EQ(Narrow(log), Narrow(SentLine("127.0.0.1", "") + EchoLine("127.0.0.1", "")));
+}
+
+TEST_F(Client, LongDataIsCutToNinetyNineBytesAtACharacterBoundary)
+{
+    struct Case {
+        std::u16string field;
+        std::string sent;
+    };
+    std::u16string ascii;
+    for (int i = 0; i < 150; ++i)
+        ascii += static_cast<char16_t>(u'a' + i % 26);
+    std::string asciiSent;
+    for (int i = 0; i < 99; ++i)
+        asciiSent += static_cast<char>('a' + i % 26);
+    // 60 two-byte characters: the 50th would cover bytes 98 and 99.
+    std::u16string accents(60, u'\u00e9');
+    std::string accentsSent;
+    for (int i = 0; i < 49; ++i)
+        accentsSent += "\xC3\xA9";
+    for (const Case& sample : {Case{ascii, asciiSent}, Case{accents, accentsSent}}) {
+        SCOPED_TRACE(sample.sent.size());
+        TestServer server;
+        std::string received;
+        server.Run([&] {
+            raw::Fd connection = server.Accept();
+            received = ReceiveOne(connection);
+            raw::Send(connection.get(), received);
+        });
+        std::u16string log = WithDialog([&](HWND dialog) {
+            SetHostAndPort("127.0.0.1", server.Port().c_str());
+            EXPECT_TRUE(Send(dialog, sample.field));
+            server.Join();
+        });
+        EXPECT_EQ(received, Padded(sample.sent));
+        EXPECT_EQ(Narrow(log), Narrow(SentLine("127.0.0.1", sample.sent) + EchoLine("127.0.0.1", sample.sent)));
+    }
+}
+
+// ---- Echoes that go wrong ------------------------------------------------
+
+TEST_F(Client, AShortEchoIsReported)
+{
+    TestServer server;
+    server.Run([&] {
+        raw::Fd connection = server.Accept();
+        ReceiveOne(connection);
+        raw::Send(connection.get(), std::string(60, 'x'));
+    });
+    std::u16string log = WithDialog([&](HWND dialog) {
+        SetHostAndPort("127.0.0.1", server.Port().c_str());
+        EXPECT_TRUE(Send(dialog, u"short"));
+        server.Join();
+    });
+    EXPECT_EQ(Narrow(log),
+              Narrow(SentLine("127.0.0.1", "short") + u"ERROR: Server didn't send back all the expected data!\r\n"));
+}
+
+TEST_F(Client, OnlyTheFirstHundredBytesOfALongEchoAreTaken)
+{
+    TestServer server;
+    server.Run([&] {
+        raw::Fd connection = server.Accept();
+        ReceiveOne(connection);
+        raw::Send(connection.get(), std::string(100, 'A') + std::string(50, 'B'));
+        // Held open until the test has looked at what stayed unread.
+        raw::WaitForEnd(connection.get(), TEST_LIMIT_MS);
+    });
+    std::u16string log = WithDialog([&](HWND dialog) {
+        SetHostAndPort("127.0.0.1", server.Port().c_str());
+        EXPECT_TRUE(Send(dialog, u"long"));
+        char rest[100];
+        EXPECT_EQ(recvfrom(AppState.clientSocket.load(), rest, sizeof rest, 0, nullptr, nullptr), 50);
+        EXPECT_EQ(std::string(rest, 50), std::string(50, 'B'));
+        ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
+        server.Join();
+    });
+    EXPECT_EQ(Narrow(log), Narrow(SentLine("127.0.0.1", "long") + EchoLine("127.0.0.1", std::string(100, 'A'))));
+}
+
+TEST_F(Client, AResetInsteadOfAnEchoIsAReceiveError)
+{
+    TestServer server;
+    server.Run([&] {
+        raw::Fd connection = server.Accept();
+        ReceiveOne(connection);
+        raw::Reset(connection.release());
+    });
+    std::u16string log = WithDialog([&](HWND dialog) {
+        SetHostAndPort("127.0.0.1", server.Port().c_str());
+        EXPECT_TRUE(Send(dialog, u"reset"));
+        server.Join();
+    });
+    EXPECT_EQ(Narrow(log), Narrow(SentLine("127.0.0.1", "reset") +
+                                  Wide("ERROR: Couldn't receive the data! Error = " +
+                                       std::to_string(ECONNRESET) + "\r\n")));
+}
+
+TEST_F(Client, ASilentServerIsGivenUpOnAfterThePeerTimeout)
+{
+    AppState.peerTimeoutMs.store(300);
+    TestServer server;
+    bool closedByClient = false;
+    server.Run([&] {
+        raw::Fd connection = server.Accept();
+        ReceiveOne(connection);
+        // Says nothing, and waits for the test to drop the connection.
+        closedByClient = raw::WaitForEnd(connection.get(), TEST_LIMIT_MS) == raw::End::Closed;
+    });
+    Clock::duration elapsed{};
+    std::u16string log = WithDialog([&](HWND dialog) {
+        SetHostAndPort("127.0.0.1", server.Port().c_str());
+        const auto start = Clock::now();
+        EXPECT_TRUE(Send(dialog, u"anyone?"));
+        elapsed = Clock::now() - start;
+        ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
+        server.Join();
+    });
+    EXPECT_EQ(Narrow(log), Narrow(SentLine("127.0.0.1", "anyone?") +
+                                  Wide("ERROR: Couldn't receive the data! Error = " +
+                                       std::to_string(ETIMEDOUT) + "\r\n")));
+    EXPECT_GE(elapsed, 250ms);
+    EXPECT_LT(elapsed, 3s);
+    EXPECT_TRUE(closedByClient);
+}
+
+TEST_F(Client, AServerThatResetBeforeTheSendIsASendError)
+{
+    TestServer server;
+    std::atomic<bool> reset{false};
+    server.Run([&] {
+        raw::Fd connection = server.Accept();
+        raw::Reset(connection.release());
+        reset.store(true);
+    });
+    std::u16string log = WithDialog([&](HWND dialog) {
+        SetHostAndPort("127.0.0.1", server.Port().c_str());
+        SetDlgItemTextW(dialog, IDC_DATA, u"too late");
+        ASSERT_EQ(ClientConnect(), 1);
+        server.Join();
+        EXPECT_TRUE(reset.load());
+        // Time for the reset to reach the client's end.
+        PumpUntil([] { return false; }, 100);
+        ClientExchange(dialog);
+    });
+    EXPECT_EQ(Narrow(log), "ERROR: Couldn't send the data! error = " + std::to_string(ECONNRESET) + "\r\n");
+}
+
+// ---- Connecting --------------------------------------------------------------
+
+TEST_F(Client, ASendBeforeAnyStartCannotResolveAndLeavesTheLineOpen)
+{
+    TestServer server;
+    server.Run([&] {
+        raw::Fd connection = server.Accept();
+        raw::Send(connection.get(), ReceiveOne(connection));
+    });
+    std::u16string firstLog;
+    std::u16string log = WithDialog([&](HWND dialog) {
+        // No host or port yet.
+        SetDlgItemTextW(dialog, IDC_DATA, u"early");
+        EXPECT_EQ(ClientConnect(), 0);
+        EXPECT_EQ(AppState.clientAddresses, nullptr);
+        firstLog = LogText(dialog);
+        SetHostAndPort("127.0.0.1", server.Port().c_str());
+        EXPECT_TRUE(Send(dialog, u"later"));
+        server.Join();
+    });
+    EXPECT_EQ(Narrow(firstLog), "ERROR: Couldn't get resolve the server name/address!");
+    // The next text goes on the same line.
+    EXPECT_EQ(Narrow(log), "ERROR: Couldn't get resolve the server name/address!" +
+                               Narrow(SentLine("127.0.0.1", "later") + EchoLine("127.0.0.1", "later")));
+}
+
+TEST_F(Client, AFailedResolutionReleasesThePreviousOne)
+{
+    TestServer server;
+    server.Run([&] {
+        raw::Fd connection = server.Accept();
+        raw::Send(connection.get(), ReceiveOne(connection));
+    });
+    std::u16string log = WithDialog([&](HWND dialog) {
+        SetHostAndPort("127.0.0.1", server.Port().c_str());
+        EXPECT_TRUE(Send(dialog, u"one"));
+        server.Join();
+        EXPECT_NE(AppState.clientAddresses, nullptr);
+        // A port no resolver knows.
+        SetHostAndPort("127.0.0.1", "no-such-service-name");
+        EXPECT_EQ(ClientConnect(), 0);
+        EXPECT_EQ(AppState.clientAddresses, nullptr);
+    });
+    EXPECT_EQ(Narrow(log), Narrow(SentLine("127.0.0.1", "one") + EchoLine("127.0.0.1", "one")) +
+                               "ERROR: Couldn't get resolve the server name/address!");
+}
+
+TEST_F(Client, NothingListeningFailsToConnectAndClosesTheOldConnection)
+{
+    // A bound port that nobody listens on refuses connections.
+    raw::Fd unanswered(raw::BindOnly(raw::Family::V4));
+    ASSERT_TRUE(unanswered.valid());
+    const std::string refusedPort = std::to_string(raw::LocalPort(unanswered.get()));
+    TestServer server;
+    std::atomic<bool> echoed{false};
+    raw::End endOfFirst = raw::End::Open;
+    server.Run([&] {
+        raw::Fd connection = server.Accept();
+        raw::Send(connection.get(), ReceiveOne(connection));
+        echoed.store(true);
+        endOfFirst = raw::WaitForEnd(connection.get(), TEST_LIMIT_MS);
+    });
+    std::u16string log = WithDialog([&](HWND dialog) {
+        SetHostAndPort("127.0.0.1", server.Port().c_str());
+        EXPECT_TRUE(Send(dialog, u"first"));
+        EXPECT_TRUE(PumpUntil([&] { return echoed.load(); }));
+        SetHostAndPort("127.0.0.1", refusedPort.c_str());
+        EXPECT_EQ(ClientConnect(), 0);
+        EXPECT_EQ(AppState.clientSocket.load(), INVALID_SOCKET);
+        server.Join();
+    });
+    EXPECT_EQ(Narrow(log), Narrow(SentLine("127.0.0.1", "first") + EchoLine("127.0.0.1", "first")) +
+                               "Connect to server failed\r\n");
+    // The new socket replaced the first connection, which was closed then.
+    EXPECT_EQ(endOfFirst, raw::End::Closed);
+}
+
+TEST_F(Client, EachSendUsesANewConnectionAndClosesThePreviousOne)
+{
+    TestServer server;
+    std::string first, second;
+    raw::End endOfFirst = raw::End::Open;
+    raw::End endOfSecond = raw::End::Closed;
+    server.Run([&] {
+        raw::Fd one = server.Accept();
+        first = ReceiveOne(one);
+        raw::Send(one.get(), first);
+        raw::Fd two = server.Accept();
+        // By the time the second connection came, the first had been closed.
+        endOfFirst = raw::WaitForEnd(one.get(), TEST_LIMIT_MS);
+        second = ReceiveOne(two);
+        raw::Send(two.get(), second);
+        endOfSecond = raw::WaitForEnd(two.get(), 200);
+    });
+    std::u16string log = WithDialog([&](HWND dialog) {
+        SetHostAndPort("127.0.0.1", server.Port().c_str());
+        EXPECT_TRUE(Send(dialog, u"one"));
+        EXPECT_TRUE(Send(dialog, u"two"));
+        server.Join();
+    });
+    EXPECT_EQ(first, Padded("one"));
+    EXPECT_EQ(second, Padded("two"));
+    EXPECT_EQ(endOfFirst, raw::End::Closed);
+    EXPECT_EQ(endOfSecond, raw::End::Open);
+    EXPECT_EQ(Narrow(log), Narrow(SentLine("127.0.0.1", "one") + EchoLine("127.0.0.1", "one") +
+                                  SentLine("127.0.0.1", "two") + EchoLine("127.0.0.1", "two")));
+}
+
+}  // namespace
