@@ -207,8 +207,9 @@ int LastError() { return static_cast<int>(GetLastError()); }
 
 int WSAStartup(WORD versionRequested, LPWSADATA data)
 {
+    // The platform returns this error rather than SOCKET_ERROR.
     if (data == nullptr) {
-        Fail(EFAULT);
+        SetLastError(EFAULT);
         return EFAULT;
     }
     data->wVersion = versionRequested;

@@ -687,6 +687,13 @@ TEST(SocketResolve, NoNodeAndNoServiceIsNoName)
     EXPECT_EQ(WSAGetLastError(), code);
 }
 
+TEST(SocketResolve, NoPlaceForTheResultIsASystemError)
+{
+    const int code = getaddrinfo("127.0.0.1", "7", nullptr, nullptr);
+    EXPECT_EQ(code, EAI_SYSTEM);
+    EXPECT_EQ(WSAGetLastError(), code);
+}
+
 TEST(SocketResolve, NamesANumericAddress)
 {
     Address address;
