@@ -299,7 +299,7 @@ LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LP
     if (record.channel->OnOwnerThread())
         return SendMessageW(GetDlgItem(dialog, id), message, wParam, lParam);
     LRESULT result = 0;
-    record.channel->Call([&] { result = SendMessageW(GetDlgItem(dialog, id), message, wParam, lParam); });
+    record.channel->Call([&] { result = ControlMessage(WidgetOfWindow(GetDlgItem(dialog, id)), message, wParam, lParam); });
     return result;
 }
 

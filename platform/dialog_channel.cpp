@@ -16,14 +16,14 @@ DialogChannel::~DialogChannel()
 
 bool DialogChannel::Call(const std::function<void()>& job)
 {
-    Pending pending{&job, false};
+    Pending pending{&job, WAITING};
     std::unique_lock lock(mutex_);
     if (closed_)
         return false;
     queue_.push_back(&pending);
     Wake();
-    finished_.wait(lock, [&] { return pending.finished; });
-    return pending.job == nullptr;
+    finished_.wait(lock, [&] { return pending.state != WAITING; });
+    return pending.state == RAN;
 }
 
 void DialogChannel::Wake()
@@ -36,8 +36,17 @@ void DialogChannel::Wake()
     [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
 }
 
+void DialogChannel::Finish(Pending* pending, State state)
+{
+    pending->state = state;
+    finished_.notify_all();
+}
+
 void DialogChannel::RunPending()
 {
+    if (running_)
+        return;
+    running_ = true;
     uint64_t count;
     [[maybe_unused]] ssize_t drained = read(wakeFd_, &count, sizeof count);
     std::unique_lock lock(mutex_);
@@ -47,12 +56,10 @@ void DialogChannel::RunPending()
         lock.unlock();
         (*pending->job)();
         lock.lock();
-        // A null job marks a call that ran, as against one that was refused.
-        pending->job = nullptr;
-        pending->finished = true;
-        finished_.notify_all();
+        Finish(pending, RAN);
     }
     wakePending_ = false;
+    running_ = false;
 }
 
 void DialogChannel::Close()
@@ -60,7 +67,6 @@ void DialogChannel::Close()
     std::lock_guard lock(mutex_);
     closed_ = true;
     for (Pending* pending : queue_)
-        pending->finished = true;
+        Finish(pending, REFUSED);
     queue_.clear();
-    finished_.notify_all();
 }

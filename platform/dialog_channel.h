@@ -23,18 +23,21 @@ public:
     // From any other thread: runs job on the owner thread and waits for it.
     // Returns false, without running it, once the channel is closed.
     bool Call(const std::function<void()>& job);
-    // On the owner thread: runs every waiting call, oldest first.
+    // On the owner thread: runs every waiting call, oldest first. Does
+    // nothing when called from inside one of those calls.
     void RunPending();
     // On the owner thread: refuses new calls and releases every waiting caller.
     void Close();
 
 private:
+    enum State { WAITING, RAN, REFUSED };
     struct Pending {
         const std::function<void()>* job;
-        bool finished;
+        State state;  // guarded by mutex_
     };
 
     void Wake();
+    void Finish(Pending* pending, State state);
 
     const std::thread::id owner_;
     const int wakeFd_;
@@ -43,4 +46,5 @@ private:
     std::deque<Pending*> queue_;
     bool closed_ = false;
     bool wakePending_ = false;
+    bool running_ = false;  // owner thread only: RunPending is under way
 };

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTimer>
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -150,6 +151,19 @@ void SetTextOf(QWidget* widget, LPCWSTR text)
         widget->setWindowTitle(FromWide(text));
 }
 
+// A display frame: a field that takes text many times a frame is painted once.
+const int PAINT_INTERVAL_MS = 16;
+
+// Holds painting back until the next frame. A server logging thousands of
+// lines a second would otherwise spend most of its time repainting.
+void DeferPainting(QWidget* widget)
+{
+    if (!widget->updatesEnabled())
+        return;
+    widget->setUpdatesEnabled(false);
+    QTimer::singleShot(PAINT_INTERVAL_MS, widget, [widget] { widget->setUpdatesEnabled(true); });
+}
+
 // Replaces the selection, or inserts at the caret, and leaves the caret
 // after the new text. Text inserted this way cannot be undone, which also
 // keeps a long-running log from growing an undo history.
@@ -162,6 +176,7 @@ void ReplaceSelection(QWidget* widget, LPCWSTR text)
     auto* edit = qobject_cast<QPlainTextEdit*>(widget);
     if (edit == nullptr)
         return;
+    DeferPainting(edit);
     QTextCursor cursor = edit->textCursor();
     edit->document()->setUndoRedoEnabled(false);
     cursor.insertText(ToWidgetText(text));

@@ -1,0 +1,29 @@
+// The benchmarks' load: sequential echo exchanges over loopback on the
+// system's own sockets, timed one by one, and a bare echo server to compare.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+struct LoadResult {
+    int completed = 0;
+    int failed = 0;
+    double seconds = 0;
+    std::vector<double> latenciesUs;  // one per completed exchange
+};
+
+// Makes count exchanges with the server at 127.0.0.1:port: connect, send
+// 100 bytes, receive the 100-byte echo and check it, close.
+LoadResult DriveExchanges(int port, int count);
+
+// A one-thread blocking echo loop on 127.0.0.1, port chosen by the system.
+// Serves until stop is set and one more connection (or close) wakes it.
+int OpenBareListener();
+int BoundPort(int fd);
+void ServeBare(int listener, const std::atomic<bool>& stop);
+void CloseListener(int listener);
+
+// Exchanges per second, p50 and p99 latency, as one line of text.
+std::string Describe(const std::string& name, const LoadResult& result);
+double Rate(const LoadResult& result);
