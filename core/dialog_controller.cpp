@@ -37,6 +37,7 @@ BOOL OnInitDialog(HWND dialog)
 {
     CentreDialog(dialog);
     FillRoleList(dialog);
+    SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, LOG_LINE_LIMIT, 0);
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
         return FALSE;

@@ -6,6 +6,10 @@
 // Room for one formatted log text, terminator included; a longer text is cut.
 #define LOG_LINE_CHARS 256
 
+// The log box keeps the newest this many lines and drops older ones, so a
+// server that runs for days stays as fast and as small as on its first day.
+#define LOG_LINE_LIMIT 10000
+
 // Formats one text (%d, %08x, %hs, ...) and inserts it into the log box at
 // the caret or over the user's selection. Callable from either thread; a
 // call from the worker returns once the text is in the log box, and at

@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
 #include <algorithm>
@@ -164,6 +165,22 @@ void DeferPainting(QWidget* widget)
     QTimer::singleShot(PAINT_INTERVAL_MS, widget, [widget] { widget->setUpdatesEnabled(true); });
 }
 
+// Inserts into a multi-line field. A reader who has scrolled away from the
+// end keeps the same lines in view, even when the line limit drops lines
+// above them; otherwise the view follows the caret.
+void InsertKeepingView(QPlainTextEdit* edit, QTextCursor& cursor, const QString& text)
+{
+    QScrollBar* bar = edit->verticalScrollBar();
+    bool following = bar->value() == bar->maximum();
+    QTextCursor firstShown(edit->document()->findBlockByNumber(bar->value()));
+    cursor.insertText(text);
+    edit->setTextCursor(cursor);
+    if (following)
+        bar->setValue(bar->maximum());
+    else
+        bar->setValue(firstShown.blockNumber());
+}
+
 // Replaces the selection, or inserts at the caret, and leaves the caret
 // after the new text. Text inserted this way cannot be undone, which also
 // keeps a long-running log from growing an undo history.
@@ -177,11 +194,12 @@ void ReplaceSelection(QWidget* widget, LPCWSTR text)
     if (edit == nullptr)
         return;
     DeferPainting(edit);
+    QTextDocument* document = edit->document();
+    bool undo = document->isUndoRedoEnabled();
+    document->setUndoRedoEnabled(false);
     QTextCursor cursor = edit->textCursor();
-    edit->document()->setUndoRedoEnabled(false);
-    cursor.insertText(ToWidgetText(text));
-    edit->document()->setUndoRedoEnabled(true);
-    edit->setTextCursor(cursor);
+    InsertKeepingView(edit, cursor, ToWidgetText(text));
+    document->setUndoRedoEnabled(undo);
 }
 
 LRESULT ComboMessage(QComboBox* combo, UINT message, WPARAM wParam, LPARAM lParam)
@@ -262,6 +280,10 @@ LRESULT ControlMessage(QWidget* widget, UINT message, WPARAM wParam, LPARAM lPar
         return TextOf(widget).size();
     case EM_REPLACESEL:
         ReplaceSelection(widget, reinterpret_cast<LPCWSTR>(lParam));
+        return 0;
+    case EM_SETLINELIMIT:
+        if (auto* edit = qobject_cast<QPlainTextEdit*>(widget))
+            edit->setMaximumBlockCount(static_cast<int>(wParam));
         return 0;
     default:
         if (auto* combo = qobject_cast<QComboBox*>(widget))

@@ -17,6 +17,10 @@ typedef LRESULT(CALLBACK* WNDPROC)(HWND window, UINT message, WPARAM wParam, LPA
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define EM_REPLACESEL 0x00C2
+// This platform's own: a multi-line edit field keeps at most wParam lines
+// (0: no limit); an insertion that passes the limit drops the oldest whole
+// lines first.
+#define EM_SETLINELIMIT 0x04F0
 #define CB_GETCOUNT 0x0146
 #define CB_GETCURSEL 0x0147
 #define CB_INSERTSTRING 0x014A

@@ -9,6 +9,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QTest>
 #include <QTimer>
 #include <atomic>
@@ -301,6 +303,67 @@ TEST(LogInsertion, ReturnsAtOnceOnceTheDialogHasEnded)
     });
     after.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+void AppendLines(HWND dialog, int from, int to)
+{
+    for (int i = from; i < to; ++i) {
+        std::u16string line = u"line " + QString::number(i).toStdU16String() + u"\r\n";
+        SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)line.c_str());
+    }
+}
+
+QString FirstShownLine(QPlainTextEdit* log)
+{
+    return log->document()->findBlockByNumber(log->verticalScrollBar()->value()).text();
+}
+
+TEST(LogLimit, DropsTheOldestWholeLinesFirst)
+{
+    RunDialog(Main(), [](HWND dialog) {
+        SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, 5, 0);
+        AppendLines(dialog, 0, 8);
+        EXPECT_EQ(LogText(dialog), u"line 4\nline 5\nline 6\nline 7\n");
+    });
+}
+
+TEST(LogLimit, StillReplacesTheUsersSelection)
+{
+    RunDialog(Main(), [](HWND dialog) {
+        auto* log = static_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
+        SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, 4, 0);
+        AppendLines(dialog, 0, 3);
+        QTextCursor cursor(log->document()->findBlockByNumber(1));
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        log->setTextCursor(cursor);
+        SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u"picked\r\n");
+        EXPECT_EQ(LogText(dialog), u"picked\n\nline 2\n");
+        EXPECT_EQ(log->textCursor().blockNumber(), 1);
+    });
+}
+
+TEST(LogLimit, KeepsTheReadersViewButFollowsTheEnd)
+{
+    RunDialog(Main(), [](HWND dialog) {
+        auto* log = static_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
+        SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, 100, 0);
+        AppendLines(dialog, 0, 150);
+        QScrollBar* bar = log->verticalScrollBar();
+        ASSERT_GT(bar->maximum(), 0);
+        EXPECT_EQ(bar->value(), bar->maximum());  // followed the end so far
+
+        bar->setValue(bar->maximum() - 40);
+        QString reading = FirstShownLine(log);
+        AppendLines(dialog, 150, 170);
+        // Twenty lines were dropped above, yet the same line is in view.
+        EXPECT_EQ(FirstShownLine(log), reading);
+        EXPECT_LT(bar->value(), bar->maximum());
+
+        bar->setValue(bar->maximum());
+        AppendLines(dialog, 170, 175);
+        EXPECT_EQ(bar->value(), bar->maximum());
+        EXPECT_TRUE(LogText(dialog).ends_with(u"line 174\n"));
+    });
 }
 
 TEST(MessageBox, ShowsTextAndCaptionAndIsDismissed)
