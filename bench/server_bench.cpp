@@ -1,23 +1,22 @@
-// Server benchmark: sequential exchanges against the program's server worker
-// logging into the real dialog, and against a bare one-thread blocking echo
-// loop, in the same run. Usage: server_bench [exchanges]
+// Server benchmark: sequential exchanges against the program's server,
+// started from its own dialog and logging into it, and against a bare
+// one-thread blocking echo loop, in the same run. Also reports the
+// process's resident memory before and after the exchanges.
+// Usage: server_bench [exchanges]
 #include <QApplication>
-#include <QTimer>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <thread>
 
 #include "bench/load_driver.h"
+#include "bench/program_dialog.h"
 #include "core/app_state.h"
 #include "frontend/resource.h"
-#include "transport/server_worker.h"
 
 namespace {
-
-int exchanges = 20000;
-LoadResult serverResult;
 
 int ListeningPort()
 {
@@ -28,43 +27,7 @@ int ListeningPort()
     return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
-// Drives the worker from a thread of its own while the dialog's thread
-// serves the worker's log calls, then ends the dialog.
-void DriveWorker(HWND dialog)
-{
-    auto* done = new std::atomic<bool>(false);
-    std::thread([done] {
-        for (int i = 0; i < 500 && ListeningPort() <= 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        serverResult = DriveExchanges(ListeningPort(), exchanges);
-        done->store(true);
-    }).detach();
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [dialog, done, poll] {
-        if (!done->load())
-            return;
-        poll->deleteLater();
-        delete done;
-        ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
-        CloseConnection(AppState.acceptedSocket);
-        EndDialog(dialog, 0);
-    });
-    poll->start(20);
-}
-
-INT_PTR CALLBACK BenchProc(HWND dialog, UINT message, WPARAM, LPARAM)
-{
-    if (message != WM_INITDIALOG)
-        return FALSE;
-    AppState.dialog.store(dialog);
-    AppState.hostName.store(MakeNarrowText(strdup("127.0.0.1")));
-    AppState.portName.store(MakeNarrowText(strdup("0")));
-    CloseHandle(CreateThread(nullptr, 0, ServerWorker, dialog, 0, nullptr));
-    DriveWorker(dialog);
-    return TRUE;
-}
-
-LoadResult MeasureBareLoop()
+LoadResult MeasureBareLoop(int exchanges)
 {
     int listener = OpenBareListener();
     std::atomic<bool> stop{false};
@@ -76,19 +39,55 @@ LoadResult MeasureBareLoop()
     return result;
 }
 
+struct ServerRun {
+    LoadResult load;
+    long idleKiB = 0;
+    long afterKiB = 0;
+};
+
+// Starts the server from the dialog, then drives it from a thread of its
+// own while the dialog's thread serves the worker's log calls.
+ServerRun MeasureServer(int exchanges)
+{
+    ServerRun run;
+    std::atomic<bool> done{false};
+    std::thread driver;
+    RunProgramDialog(
+        [&](HWND dialog) {
+            SetDlgItemTextW(dialog, IDC_HOST, u"127.0.0.1");
+            SetDlgItemTextW(dialog, IDC_PORT, u"0");
+            Press(dialog, IDC_START);
+            run.idleKiB = ResidentKiB();
+            driver = std::thread([&] {
+                for (int i = 0; i < 500 && ListeningPort() <= 0; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                run.load = DriveExchanges(ListeningPort(), exchanges);
+                done.store(true);
+            });
+        },
+        [&] {
+            if (done.load())
+                run.afterKiB = ResidentKiB();
+            return done.load();
+        });
+    driver.join();
+    return run;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    if (argc > 1)
-        exchanges = std::max(1, std::atoi(argv[1]));
-    LoadResult bare = MeasureBareLoop();
-    DialogBoxIndirectParamW(nullptr, &MAIN_DIALOG_TEMPLATE, nullptr, BenchProc, 0);
+    int exchanges = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20000;
+    LoadResult bare = MeasureBareLoop(exchanges);
+    ServerRun server = MeasureServer(exchanges);
     std::printf("%d sequential exchanges on loopback, platform %s\n", exchanges,
                 QGuiApplication::platformName().toUtf8().constData());
     std::printf("%s\n", Describe("bare blocking echo loop", bare).c_str());
-    std::printf("%s\n", Describe("server worker + dialog log", serverResult).c_str());
-    std::printf("ratio: %.1f%% of the bare loop's rate\n", 100.0 * Rate(serverResult) / Rate(bare));
-    return serverResult.failed == 0 && bare.failed == 0 ? 0 : 1;
+    std::printf("%s\n", Describe("server worker + dialog log", server.load).c_str());
+    std::printf("ratio: %.1f%% of the bare loop's rate\n", 100.0 * Rate(server.load) / Rate(bare));
+    std::printf("resident memory: %ld KiB when listening, %ld KiB after the exchanges (%+ld KiB)\n",
+                server.idleKiB, server.afterKiB, server.afterKiB - server.idleKiB);
+    return server.load.failed == 0 && bare.failed == 0 ? 0 : 1;
 }

@@ -3,170 +3,44 @@
 // of a test echo server. Everything talks over loopback.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/raw_peer.h"
-
-extern char** environ;
+#include "tests/x_session.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 const int LIMIT_MS = 20000;
-const char* const WINDOW_TITLE = "Windows CE TCP/IP Socket Communication Demo";
-
-pid_t Spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment,
-            posix_spawn_file_actions_t* actions = nullptr)
-{
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    std::vector<std::string> variables(extraEnvironment);
-    for (char** variable = environ; *variable != nullptr; ++variable)
-        variables.push_back(*variable);
-    std::vector<char*> envp;
-    for (std::string& variable : variables)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], actions, nullptr, argv.data(), envp.data()) != 0)
-        return -1;
-    return pid;
-}
-
-// The exit status once the process has ended, or -1 if it is still running
-// after limitMs (it is then killed).
-int WaitForExit(pid_t pid, int limitMs)
-{
-    auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-    while (Clock::now() < deadline) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
-
-// An X server of the test's own, on a display number it picks itself.
-class XServer {
-public:
-    XServer()
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_ = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24",
-                      "-nolisten", "tcp"},
-                     {}, &actions);
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        display_ = ReadDisplay(fds[0]);
-        close(fds[0]);
-    }
-    ~XServer()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            WaitForExit(pid_, 5000);
-        }
-    }
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-
-    bool Ready() const { return pid_ > 0 && !display_.empty(); }
-    std::string Display() const { return ":" + display_; }
-
-private:
-    static std::string ReadDisplay(int fd)
-    {
-        std::string number;
-        char c;
-        while (read(fd, &c, 1) == 1 && c != '\n')
-            number += c;
-        return number;
-    }
-
-    pid_t pid_ = -1;
-    std::string display_;
-};
 
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!xserver_.Ready())
+        if (!x_.Ready())
             GTEST_FAIL() << "Xvfb could not be started";
-    }
-
-    std::vector<std::string> Environment() const
-    {
-        return {"DISPLAY=" + xserver_.Display(), "QT_QPA_PLATFORM=xcb"};
-    }
-
-    // Runs xdotool with the arguments; true when it succeeded.
-    bool Xdotool(const std::vector<std::string>& arguments) const
-    {
-        std::vector<std::string> command = {"xdotool"};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        pid_t pid = Spawn(command, Environment());
-        return pid > 0 && WaitForExit(pid, LIMIT_MS) == 0;
-    }
-
-    bool Keys(const std::vector<std::string>& keys) const
-    {
-        std::vector<std::string> arguments = {"key", "--delay", "30"};
-        arguments.insert(arguments.end(), keys.begin(), keys.end());
-        return Xdotool(arguments);
-    }
-
-    bool Type(const std::string& text) const { return Xdotool({"type", "--delay", "30", text}); }
-
-    // Starts the program and waits until its dialog has the keyboard focus.
-    pid_t StartProgram() const
-    {
-        pid_t pid = Spawn({QUILLOMARDE_PATH}, Environment());
-        if (pid <= 0)
-            return -1;
-        auto deadline = Clock::now() + std::chrono::milliseconds(LIMIT_MS);
-        while (Clock::now() < deadline) {
-            if (Xdotool({"search", "--name", WINDOW_TITLE, "windowfocus", "--sync", "%1"}))
-                return pid;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        return -1;
     }
 
     // From Start, where the focus is when the dialog opens: Tab reaches the
     // port field, then the address field, then the role list.
     void EnterEndpoint(int port) const
     {
-        ASSERT_TRUE(Keys({"Tab", "Tab", "Tab", "Tab", "ctrl+a"}));
-        ASSERT_TRUE(Type(std::to_string(port)));
-        ASSERT_TRUE(Keys({"Tab", "ctrl+a"}));
-        ASSERT_TRUE(Type("127.0.0.1"));
-        ASSERT_TRUE(Keys({"Tab"}));
+        ASSERT_TRUE(x_.Keys({"Tab", "Tab", "Tab", "Tab", "ctrl+a"}));
+        ASSERT_TRUE(x_.Type(std::to_string(port)));
+        ASSERT_TRUE(x_.Keys({"Tab", "ctrl+a"}));
+        ASSERT_TRUE(x_.Type("127.0.0.1"));
+        ASSERT_TRUE(x_.Keys({"Tab"}));
     }
 
-    XServer xserver_;
+    pid_t StartProgram() const { return x_.StartProgram(QUILLOMARDE_PATH); }
+
+    XSession x_;
 };
 
 int FreePort()
@@ -186,7 +60,7 @@ TEST_F(EndToEnd, ServesATestClientFromTheKeyboard)
     pid_t program = StartProgram();
     ASSERT_GT(program, 0);
     EnterEndpoint(port);
-    ASSERT_TRUE(Keys({"Tab", "Return"}));  // role list (Server), then Start
+    ASSERT_TRUE(x_.Keys({"Tab", "Return"}));  // role list (Server), then Start
 
     std::string echo;
     auto deadline = Clock::now() + std::chrono::milliseconds(LIMIT_MS);
@@ -201,7 +75,7 @@ TEST_F(EndToEnd, ServesATestClientFromTheKeyboard)
     }
     EXPECT_EQ(echo, Message("keyboard hello"));
 
-    ASSERT_TRUE(Keys({"Escape"}));
+    ASSERT_TRUE(x_.Keys({"Escape"}));
     EXPECT_EQ(WaitForExit(program, 5000), 0);
 }
 
@@ -221,16 +95,72 @@ TEST_F(EndToEnd, SendsToATestEchoServerFromTheKeyboard)
     ASSERT_GT(program, 0);
     EnterEndpoint(raw::LocalPort(listener.get()));
     // Role list: Client; then Start, then on to the data field; Enter sends.
-    ASSERT_TRUE(Keys({"Down", "Tab", "Return", "Tab", "Tab"}));
-    ASSERT_TRUE(Type("typed by hand"));
-    ASSERT_TRUE(Keys({"Return"}));
+    ASSERT_TRUE(x_.Keys({"Down", "Tab", "Return", "Tab", "Tab"}));
+    ASSERT_TRUE(x_.Type("typed by hand"));
+    ASSERT_TRUE(x_.Keys({"Return"}));
     server.join();
     EXPECT_EQ(received, Message("typed by hand"));
 
-    ASSERT_TRUE(Keys({"Escape"}));
+    ASSERT_TRUE(x_.Keys({"Escape"}));
     EXPECT_EQ(WaitForExit(program, 5000), 0);
     // The client's connection stayed open after the echo until the program closed it.
     EXPECT_NE(raw::WaitForEnd(connection.get(), 1000), raw::End::Open);
 }
+
+// Closing ends the process with 0 at once wherever the server worker waits:
+// in accept, in a receive from a client that sends nothing, or in a log
+// call while clients keep it busy. Each case is repeated, since a hang or
+// a crash on the way out may depend on timing.
+enum class WorkerWait { Accept, Receive, LogCall };
+
+int CloseRepeats()
+{
+    const char* value = std::getenv("QUILLO_CLOSE_REPEATS");
+    return value != nullptr ? std::max(1, std::atoi(value)) : 50;
+}
+
+class ClosingWhileServing : public EndToEnd, public ::testing::WithParamInterface<WorkerWait> {
+protected:
+    // Keeps the worker busy with exchanges until stopped.
+    static void Flood(int port, const std::atomic<bool>& stop)
+    {
+        for (int i = 0; i < 100000 && !stop.load(); ++i) {
+            raw::Fd client(raw::Connect(raw::Family::V4, port, 1000));
+            if (client.valid() && raw::Send(client.get(), Message("flood")))
+                raw::Receive(client.get(), 100, 1000);
+        }
+    }
+};
+
+TEST_P(ClosingWhileServing, EndsTheProcessWithZero)
+{
+    for (int round = 0; round < CloseRepeats(); ++round) {
+        SCOPED_TRACE(round);
+        int port = FreePort();
+        pid_t program = StartProgram();
+        ASSERT_GT(program, 0);
+        EnterEndpoint(port);
+        ASSERT_TRUE(x_.Keys({"Tab", "Return"}));
+        raw::Fd client;
+        auto deadline = Clock::now() + std::chrono::milliseconds(LIMIT_MS);
+        while (!client.valid() && Clock::now() < deadline)
+            client = raw::Fd(raw::Connect(raw::Family::V4, port, 1000));
+        ASSERT_TRUE(client.valid());
+        if (GetParam() == WorkerWait::Accept)
+            client = raw::Fd();
+        std::atomic<bool> stop{false};
+        std::thread flood;
+        if (GetParam() == WorkerWait::LogCall)
+            flood = std::thread(Flood, port, std::cref(stop));
+        ASSERT_TRUE(x_.Keys({"Escape"}));
+        EXPECT_EQ(WaitForExit(program, 5000), 0);
+        stop.store(true);
+        if (flood.joinable())
+            flood.join();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, ClosingWhileServing,
+                         ::testing::Values(WorkerWait::Accept, WorkerWait::Receive, WorkerWait::LogCall));
 
 }  // namespace

@@ -1,0 +1,143 @@
+#include "tests/x_session.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+extern char** environ;
+
+const char* const DIALOG_TITLE = "Windows CE TCP/IP Socket Communication Demo";
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+pid_t SpawnWith(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment,
+                const posix_spawn_file_actions_t* actions)
+{
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    std::vector<std::string> variables(extraEnvironment);
+    for (char** variable = environ; *variable != nullptr; ++variable)
+        variables.push_back(*variable);
+    std::vector<char*> envp;
+    for (std::string& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], actions, nullptr, argv.data(), envp.data()) != 0)
+        return -1;
+    return pid;
+}
+
+std::string ReadLine(int fd)
+{
+    std::string line;
+    char c;
+    while (read(fd, &c, 1) == 1 && c != '\n')
+        line += c;
+    return line;
+}
+
+}  // namespace
+
+pid_t Spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment)
+{
+    return SpawnWith(arguments, extraEnvironment, nullptr);
+}
+
+int WaitForExit(pid_t pid, int limitMs)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    while (Clock::now() < deadline) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+// Xvfb picks a free display and writes its number to the pipe.
+XSession::XSession()
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    xvfb_ = SpawnWith({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten",
+                       "tcp"},
+                      {}, &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    std::string number = ReadLine(fds[0]);
+    close(fds[0]);
+    if (!number.empty())
+        display_ = ":" + number;
+}
+
+XSession::~XSession()
+{
+    if (xvfb_ > 0) {
+        kill(xvfb_, SIGTERM);
+        WaitForExit(xvfb_, 5000);
+    }
+}
+
+std::vector<std::string> XSession::Environment() const
+{
+    return {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb"};
+}
+
+bool XSession::Xdotool(const std::vector<std::string>& arguments, int limitMs) const
+{
+    std::vector<std::string> command = {"xdotool"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    pid_t pid = Spawn(command, Environment());
+    return pid > 0 && WaitForExit(pid, limitMs) == 0;
+}
+
+bool XSession::Keys(const std::vector<std::string>& keys) const
+{
+    std::vector<std::string> arguments = {"key", "--delay", "10"};
+    arguments.insert(arguments.end(), keys.begin(), keys.end());
+    return Xdotool(arguments);
+}
+
+bool XSession::Type(const std::string& text) const
+{
+    return Xdotool({"type", "--delay", "10", text});
+}
+
+bool XSession::DialogShown() const
+{
+    return Xdotool({"search", "--onlyvisible", "--name", DIALOG_TITLE});
+}
+
+pid_t XSession::StartProgram(const std::string& path, int limitMs) const
+{
+    pid_t pid = Spawn({path}, Environment());
+    if (pid <= 0)
+        return -1;
+    auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    while (Clock::now() < deadline) {
+        if (Xdotool({"search", "--onlyvisible", "--name", DIALOG_TITLE, "windowfocus", "--sync", "%1"}))
+            return pid;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}

@@ -1,0 +1,42 @@
+// The real program on an X server of its own (Xvfb), driven with xdotool:
+// for the end-to-end tests and the start-up benchmark.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// The main dialog's caption, by which its window is found.
+extern const char* const DIALOG_TITLE;
+
+// Starts a program (looked up on PATH) with extra environment variables.
+pid_t Spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment);
+// The exit status once the process has ended, or -1 when it still runs
+// after limitMs (it is then killed).
+int WaitForExit(pid_t pid, int limitMs);
+
+class XSession {
+public:
+    XSession();  // starts Xvfb on a free display
+    ~XSession();
+    XSession(const XSession&) = delete;
+    XSession& operator=(const XSession&) = delete;
+
+    bool Ready() const { return xvfb_ > 0 && !display_.empty(); }
+    std::vector<std::string> Environment() const;
+
+    // Runs xdotool; true when it succeeded within limitMs.
+    bool Xdotool(const std::vector<std::string>& arguments, int limitMs = 20000) const;
+    bool Keys(const std::vector<std::string>& keys) const;
+    bool Type(const std::string& text) const;
+    // True once the dialog is shown.
+    bool DialogShown() const;
+    // Starts the program and waits until its dialog has the keyboard focus;
+    // the process, or -1.
+    pid_t StartProgram(const std::string& path, int limitMs = 20000) const;
+
+private:
+    pid_t xvfb_ = -1;
+    std::string display_;
+};
