@@ -165,20 +165,40 @@ void DeferPainting(QWidget* widget)
     QTimer::singleShot(PAINT_INTERVAL_MS, widget, [widget] { widget->setUpdatesEnabled(true); });
 }
 
+// The line limit of a multi-line field, kept on the widget.
+const char* const LINE_LIMIT = "quillomardeLineLimit";
+
+// Once the field passes its line limit, drops the oldest whole lines down to
+// nine tenths of it in one go: dropping them one insertion at a time would
+// make every insertion past the limit cost half as much again. Lines from
+// keep on stay, so text just inserted is never dropped.
+void DropOldestLines(QPlainTextEdit* edit, int keep)
+{
+    int limit = edit->property(LINE_LIMIT).toInt();
+    QTextDocument* document = edit->document();
+    if (limit <= 0 || document->blockCount() <= limit)
+        return;
+    int end = document->findBlockByNumber(document->blockCount() - limit * 9 / 10).position();
+    QTextCursor oldest(document);
+    oldest.setPosition(std::min(end, document->findBlock(keep).position()), QTextCursor::KeepAnchor);
+    oldest.removeSelectedText();
+}
+
 // Inserts into a multi-line field. A reader who has scrolled away from the
-// end keeps the same lines in view, even when the line limit drops lines
-// above them; otherwise the view follows the caret.
+// end keeps the same lines in view, even when lines above them are dropped;
+// otherwise the view follows the end.
 void InsertKeepingView(QPlainTextEdit* edit, QTextCursor& cursor, const QString& text)
 {
     QScrollBar* bar = edit->verticalScrollBar();
     bool following = bar->value() == bar->maximum();
-    QTextCursor firstShown(edit->document()->findBlockByNumber(bar->value()));
+    QTextCursor firstShown;
+    if (!following)
+        firstShown = QTextCursor(edit->document()->findBlockByNumber(bar->value()));
+    int start = cursor.selectionStart();
     cursor.insertText(text);
+    DropOldestLines(edit, start);
     edit->setTextCursor(cursor);
-    if (following)
-        bar->setValue(bar->maximum());
-    else
-        bar->setValue(firstShown.blockNumber());
+    bar->setValue(following ? bar->maximum() : firstShown.blockNumber());
 }
 
 // Replaces the selection, or inserts at the caret, and leaves the caret
@@ -282,8 +302,7 @@ LRESULT ControlMessage(QWidget* widget, UINT message, WPARAM wParam, LPARAM lPar
         ReplaceSelection(widget, reinterpret_cast<LPCWSTR>(lParam));
         return 0;
     case EM_SETLINELIMIT:
-        if (auto* edit = qobject_cast<QPlainTextEdit*>(widget))
-            edit->setMaximumBlockCount(static_cast<int>(wParam));
+        widget->setProperty(LINE_LIMIT, static_cast<int>(wParam));
         return 0;
     default:
         if (auto* combo = qobject_cast<QComboBox*>(widget))

@@ -18,8 +18,8 @@ typedef LRESULT(CALLBACK* WNDPROC)(HWND window, UINT message, WPARAM wParam, LPA
 #define WM_COMMAND 0x0111
 #define EM_REPLACESEL 0x00C2
 // This platform's own: a multi-line edit field keeps at most wParam lines
-// (0: no limit); an insertion that passes the limit drops the oldest whole
-// lines first.
+// (0: no limit). An insertion that passes the limit drops the oldest whole
+// lines, down to nine tenths of the limit.
 #define EM_SETLINELIMIT 0x04F0
 #define CB_GETCOUNT 0x0146
 #define CB_GETCURSEL 0x0147
