@@ -5,7 +5,6 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -14,6 +13,7 @@
 
 #include "platform/dialog_channel.h"
 #include "platform/dialog_controls.h"
+#include "platform/edit_field.h"
 #include "platform/handles.h"
 #include "platform/winbase.h"
 
@@ -75,7 +75,9 @@ public:
                 return true;
             }
             if (PassesEnterToDialog(control.item) && (key->modifiers() & Qt::ControlModifier)) {
-                static_cast<QPlainTextEdit*>(control.widget)->insertPlainText(QStringLiteral("\n"));
+                auto* edit = static_cast<EditField*>(control.widget);
+                edit->Flush();
+                edit->insertPlainText(QStringLiteral("\n"));
                 return true;
             }
         }

@@ -3,16 +3,14 @@
 // platform's do, and keep "\n" inside the widget.
 #include "platform/dialog_controls.h"
 
+#include "platform/edit_field.h"
+
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTimer>
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -59,7 +57,7 @@ QWidget* CreateButton(const DLGITEMTEMPLATE& item, QWidget* parent)
 
 QWidget* CreateMultiLineEdit(const DLGITEMTEMPLATE& item, QWidget* parent)
 {
-    auto* edit = new QPlainTextEdit(parent);
+    auto* edit = new EditField(parent);
     edit->setTabChangesFocus(true);
     edit->setReadOnly((item.style & ES_READONLY) != 0);
     edit->setLineWrapMode((item.style & ES_AUTOHSCROLL) ? QPlainTextEdit::NoWrap
@@ -152,74 +150,12 @@ void SetTextOf(QWidget* widget, LPCWSTR text)
         widget->setWindowTitle(FromWide(text));
 }
 
-// A display frame: a field that takes text many times a frame is painted once.
-const int PAINT_INTERVAL_MS = 16;
-
-// Holds painting back until the next frame. A server logging thousands of
-// lines a second would otherwise spend most of its time repainting.
-void DeferPainting(QWidget* widget)
-{
-    if (!widget->updatesEnabled())
-        return;
-    widget->setUpdatesEnabled(false);
-    QTimer::singleShot(PAINT_INTERVAL_MS, widget, [widget] { widget->setUpdatesEnabled(true); });
-}
-
-// The line limit of a multi-line field, kept on the widget.
-const char* const LINE_LIMIT = "quillomardeLineLimit";
-
-// Once the field passes its line limit, drops the oldest whole lines down to
-// nine tenths of it in one go: dropping them one insertion at a time would
-// make every insertion past the limit cost half as much again. Lines from
-// keep on stay, so text just inserted is never dropped.
-void DropOldestLines(QPlainTextEdit* edit, int keep)
-{
-    int limit = edit->property(LINE_LIMIT).toInt();
-    QTextDocument* document = edit->document();
-    if (limit <= 0 || document->blockCount() <= limit)
-        return;
-    int end = document->findBlockByNumber(document->blockCount() - limit * 9 / 10).position();
-    QTextCursor oldest(document);
-    oldest.setPosition(std::min(end, document->findBlock(keep).position()), QTextCursor::KeepAnchor);
-    oldest.removeSelectedText();
-}
-
-// Inserts into a multi-line field. A reader who has scrolled away from the
-// end keeps the same lines in view, even when lines above them are dropped;
-// otherwise the view follows the end.
-void InsertKeepingView(QPlainTextEdit* edit, QTextCursor& cursor, const QString& text)
-{
-    QScrollBar* bar = edit->verticalScrollBar();
-    bool following = bar->value() == bar->maximum();
-    QTextCursor firstShown;
-    if (!following)
-        firstShown = QTextCursor(edit->document()->findBlockByNumber(bar->value()));
-    int start = cursor.selectionStart();
-    cursor.insertText(text);
-    DropOldestLines(edit, start);
-    edit->setTextCursor(cursor);
-    bar->setValue(following ? bar->maximum() : firstShown.blockNumber());
-}
-
-// Replaces the selection, or inserts at the caret, and leaves the caret
-// after the new text. Text inserted this way cannot be undone, which also
-// keeps a long-running log from growing an undo history.
 void ReplaceSelection(QWidget* widget, LPCWSTR text)
 {
-    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+    if (auto* edit = qobject_cast<QLineEdit*>(widget))
         edit->insert(FromWide(text));
-        return;
-    }
-    auto* edit = qobject_cast<QPlainTextEdit*>(widget);
-    if (edit == nullptr)
-        return;
-    DeferPainting(edit);
-    QTextDocument* document = edit->document();
-    bool undo = document->isUndoRedoEnabled();
-    document->setUndoRedoEnabled(false);
-    QTextCursor cursor = edit->textCursor();
-    InsertKeepingView(edit, cursor, ToWidgetText(text));
-    document->setUndoRedoEnabled(undo);
+    else if (auto* edit = dynamic_cast<EditField*>(widget))
+        edit->ReplaceSelection(ToWidgetText(text));
 }
 
 LRESULT ComboMessage(QComboBox* combo, UINT message, WPARAM wParam, LPARAM lParam)
@@ -290,6 +226,9 @@ LRESULT ControlMessage(QWidget* widget, UINT message, WPARAM wParam, LPARAM lPar
 {
     if (widget == nullptr)
         return 0;
+    // Anything but another insertion sees the field with all its text.
+    if (auto* edit = dynamic_cast<EditField*>(widget); edit && message != EM_REPLACESEL)
+        edit->Flush();
     switch (message) {
     case WM_SETTEXT:
         SetTextOf(widget, reinterpret_cast<LPCWSTR>(lParam));
@@ -302,7 +241,8 @@ LRESULT ControlMessage(QWidget* widget, UINT message, WPARAM wParam, LPARAM lPar
         ReplaceSelection(widget, reinterpret_cast<LPCWSTR>(lParam));
         return 0;
     case EM_SETLINELIMIT:
-        widget->setProperty(LINE_LIMIT, static_cast<int>(wParam));
+        if (auto* edit = dynamic_cast<EditField*>(widget))
+            edit->SetLineLimit(static_cast<int>(wParam));
         return 0;
     default:
         if (auto* combo = qobject_cast<QComboBox*>(widget))

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "frontend/resource.h"
 #include "platform/handles.h"
 
 namespace {
@@ -59,6 +60,11 @@ void Press(Qt::Key key, Qt::KeyboardModifiers modifiers, QWidget* target)
         target = QApplication::focusWidget();
     if (target != nullptr)
         QTest::keyClick(target, key, modifiers);
+}
+
+void SeeLog(HWND dialog)
+{
+    SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
 }
 
 QList<QWidget*> ControlsInTemplateOrder(HWND dialog)

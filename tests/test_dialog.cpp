@@ -26,10 +26,14 @@ namespace {
 
 const DLGTEMPLATE& Main() { return MAIN_DIALOG_TEMPLATE; }
 
+// The log's text as the program reads it, from any thread.
 std::u16string LogText(HWND dialog)
 {
-    auto* log = static_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
-    return log->toPlainText().toStdU16String();
+    auto length = static_cast<size_t>(SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0));
+    std::u16string text(length + 1, u'\0');
+    SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXT, text.size(), (LPARAM)text.data());
+    text.resize(length);
+    return text;
 }
 
 int CountOf(const DialogRun& run, int id)
@@ -241,13 +245,13 @@ TEST(LogInsertion, ReplacesTheSelectionOrInsertsAtTheCaret)
         SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u"one\r\n");
         SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u"two");
         SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u" more\r\n");
-        EXPECT_EQ(LogText(dialog), u"one\ntwo more\n");
+        EXPECT_EQ(LogText(dialog), u"one\r\ntwo more\r\n");
         QTextCursor cursor = log->textCursor();
         cursor.setPosition(0);
         cursor.setPosition(3, QTextCursor::KeepAnchor);
         log->setTextCursor(cursor);
         SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u"ONE!");
-        EXPECT_EQ(LogText(dialog), u"ONE!\ntwo more\n");
+        EXPECT_EQ(LogText(dialog), u"ONE!\r\ntwo more\r\n");
         EXPECT_EQ(log->textCursor().position(), 4);
         EXPECT_FALSE(log->document()->isUndoAvailable());
     });
@@ -263,7 +267,7 @@ TEST(LogInsertion, CallsFromAnotherThreadLandInCallOrderAndWait)
                 std::u16string line = u"line " + QString::number(i).toStdU16String() + u"\r\n";
                 SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)line.c_str());
                 // Synchronous: the text is in the log when the call returns.
-                if (LogText(dialog).find(line.substr(0, line.size() - 2) + u"\n") != std::u16string::npos)
+                if (LogText(dialog).ends_with(line))
                     returned.fetch_add(1);
             }
         });
@@ -273,7 +277,7 @@ TEST(LogInsertion, CallsFromAnotherThreadLandInCallOrderAndWait)
         worker.join();
         std::u16string expected;
         for (int i = 0; i < LINES; ++i)
-            expected += u"line " + QString::number(i).toStdU16String() + u"\n";
+            expected += u"line " + QString::number(i).toStdU16String() + u"\r\n";
         EXPECT_EQ(LogText(dialog), expected);
     });
     EXPECT_EQ(returned.load(), LINES);
@@ -323,7 +327,11 @@ TEST(LogLimit, DropsTheOldestWholeLinesFirst)
     RunDialog(Main(), [](HWND dialog) {
         SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, 5, 0);
         AppendLines(dialog, 0, 8);
-        EXPECT_EQ(LogText(dialog), u"line 4\nline 5\nline 6\nline 7\n");
+        // Five lines, counting the empty one after the last line end.
+        EXPECT_EQ(LogText(dialog), u"line 4\r\nline 5\r\nline 6\r\nline 7\r\n");
+        AppendLines(dialog, 8, 9);
+        // Past the limit again: down to nine tenths of it.
+        EXPECT_EQ(LogText(dialog), u"line 6\r\nline 7\r\nline 8\r\n");
     });
 }
 
@@ -333,11 +341,12 @@ TEST(LogLimit, StillReplacesTheUsersSelection)
         auto* log = static_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
         SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, 4, 0);
         AppendLines(dialog, 0, 3);
+        SeeLog(dialog);
         QTextCursor cursor(log->document()->findBlockByNumber(1));
         cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
         log->setTextCursor(cursor);
         SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u"picked\r\n");
-        EXPECT_EQ(LogText(dialog), u"picked\n\nline 2\n");
+        EXPECT_EQ(LogText(dialog), u"picked\r\n\r\nline 2\r\n");
         EXPECT_EQ(log->textCursor().blockNumber(), 1);
     });
 }
@@ -348,6 +357,7 @@ TEST(LogLimit, KeepsTheReadersViewButFollowsTheEnd)
         auto* log = static_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
         SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, 100, 0);
         AppendLines(dialog, 0, 150);
+        SeeLog(dialog);
         QScrollBar* bar = log->verticalScrollBar();
         ASSERT_GT(bar->maximum(), 0);
         EXPECT_EQ(bar->value(), bar->maximum());  // followed the end so far
@@ -355,14 +365,16 @@ TEST(LogLimit, KeepsTheReadersViewButFollowsTheEnd)
         bar->setValue(bar->maximum() - 40);
         QString reading = FirstShownLine(log);
         AppendLines(dialog, 150, 170);
+        SeeLog(dialog);
         // Twenty lines were dropped above, yet the same line is in view.
         EXPECT_EQ(FirstShownLine(log), reading);
         EXPECT_LT(bar->value(), bar->maximum());
 
         bar->setValue(bar->maximum());
         AppendLines(dialog, 170, 175);
+        SeeLog(dialog);
         EXPECT_EQ(bar->value(), bar->maximum());
-        EXPECT_TRUE(LogText(dialog).ends_with(u"line 174\n"));
+        EXPECT_TRUE(LogText(dialog).ends_with(u"line 174\r\n"));
     });
 }
 

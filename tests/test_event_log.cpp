@@ -59,6 +59,7 @@ TEST_F(EventLog, ASelectionInTheLogIsReplaced)
 {
     WithDialog([](HWND dialog) {
         AppendLog(u"alpha\r\nbeta\r\ngamma\r\n");
+        SeeLog(dialog);
         auto* log = qobject_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
         ASSERT_NE(log, nullptr);
         // The user selects "beta".

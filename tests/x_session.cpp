@@ -16,6 +16,7 @@ const char* const DIALOG_TITLE = "Windows CE TCP/IP Socket Communication Demo";
 namespace {
 
 using Clock = std::chrono::steady_clock;
+const int FOCUS_ATTEMPT_MS = 2000;
 
 pid_t SpawnWith(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment,
                 const posix_spawn_file_actions_t* actions)
@@ -77,8 +78,10 @@ XSession::XSession()
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    xvfb_ = SpawnWith({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten",
-                       "tcp"},
+    // No reset when the last client leaves: a program starting just then
+    // would find no display.
+    xvfb_ = SpawnWith({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-noreset",
+                       "-nolisten", "tcp"},
                       {}, &actions);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
@@ -132,8 +135,12 @@ pid_t XSession::StartProgram(const std::string& path, int limitMs) const
     if (pid <= 0)
         return -1;
     auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-    while (Clock::now() < deadline) {
-        if (Xdotool({"search", "--onlyvisible", "--name", DIALOG_TITLE, "windowfocus", "--sync", "%1"}))
+    while (Clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0) {
+        // Focus can be refused while the window is still being mapped, and
+        // a focus request that is never granted would wait for ever: try
+        // again, each time for a short while.
+        if (Xdotool({"search", "--onlyvisible", "--name", DIALOG_TITLE, "windowfocus", "--sync", "%1"},
+                    FOCUS_ATTEMPT_MS))
             return pid;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and runs them all, printing each result line.
+# Needs what setup.sh installs. Takes a few minutes.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="$here/build-bench"
+
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --parallel >/dev/null
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
+
+echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $(uname -r)"
+echo "== 1. server, offscreen"
+QT_QPA_PLATFORM=offscreen "$build/bench/server_bench" 20000
+echo "== 1. server, real window under Xvfb"
+xvfb-run -a -s "-screen 0 1024x768x24 -noreset" env QT_QPA_PLATFORM=xcb "$build/bench/server_bench" 20000
+echo "== 2. client Send round trip"
+QT_QPA_PLATFORM=offscreen "$build/bench/client_bench" 5000
+echo "== 3. start-up"
+"$build/bench/startup_bench" 20
+echo "== 4. memory after 100,000 exchanges"
+QT_QPA_PLATFORM=offscreen "$build/bench/server_bench" 100000
+echo "== 5. log line cost"
+QT_QPA_PLATFORM=offscreen "$build/bench/log_bench" 1000000
