@@ -360,7 +360,11 @@ int recvfrom(SOCKET s, char* buffer, int count, int flags, struct sockaddr* from
     return static_cast<int>(received);
 }
 
-int getpeername(SOCKET s, struct sockaddr* address, int* addressLength)
+namespace {
+
+// getpeername and getsockname: the same call on different ends.
+int QueryAddress(SOCKET s, struct sockaddr* address, int* addressLength,
+                 int (*query)(int, sockaddr*, socklen_t*))
 {
     RecordPtr record = Lookup(s);
     if (record == nullptr)
@@ -368,8 +372,7 @@ int getpeername(SOCKET s, struct sockaddr* address, int* addressLength)
     socklen_t length;
     if (!ReadLength(address, addressLength, &length))
         return SOCKET_ERROR;
-    const int result =
-        posix::getpeername(record->fd, address, address != nullptr ? &length : nullptr);
+    const int result = query(record->fd, address, address != nullptr ? &length : nullptr);
     const int error = errno;
     if (!Succeeded(*record, result, error))
         return SOCKET_ERROR;
@@ -377,21 +380,16 @@ int getpeername(SOCKET s, struct sockaddr* address, int* addressLength)
     return 0;
 }
 
+}  // namespace
+
+int getpeername(SOCKET s, struct sockaddr* address, int* addressLength)
+{
+    return QueryAddress(s, address, addressLength, posix::getpeername);
+}
+
 int getsockname(SOCKET s, struct sockaddr* address, int* addressLength)
 {
-    RecordPtr record = Lookup(s);
-    if (record == nullptr)
-        return SOCKET_ERROR;
-    socklen_t length;
-    if (!ReadLength(address, addressLength, &length))
-        return SOCKET_ERROR;
-    const int result =
-        posix::getsockname(record->fd, address, address != nullptr ? &length : nullptr);
-    const int error = errno;
-    if (!Succeeded(*record, result, error))
-        return SOCKET_ERROR;
-    WriteLength(address, addressLength, length);
-    return 0;
+    return QueryAddress(s, address, addressLength, posix::getsockname);
 }
 
 int shutdown(SOCKET s, int how)

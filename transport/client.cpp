@@ -7,6 +7,7 @@
 #include "core/text.h"
 #include "frontend/resource.h"
 #include "transport/echo_message.h"
+#include "transport/endpoint.h"
 
 namespace {
 
@@ -46,13 +47,8 @@ void LogEcho(const EchoMessage* echo, int outcome, const char* host)
 
 int ClientConnect(void)
 {
-    addrinfo hints = {};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    NarrowText host = AppState.hostName.load();
-    NarrowText port = AppState.portName.load();
-    addrinfo* list = nullptr;
-    if (getaddrinfo(host.get(), port.get(), &hints, &list) != 0) {
+    addrinfo* list;
+    if (ResolveEndpoint(0, &list) != 0) {
         ReplaceClientAddresses(nullptr);
         AppendLog(u"ERROR: Couldn't get resolve the server name/address!");
         return 0;

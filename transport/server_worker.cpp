@@ -3,6 +3,7 @@
 #include "core/app_state.h"
 #include "core/event_log.h"
 #include "transport/echo_message.h"
+#include "transport/endpoint.h"
 
 namespace {
 
@@ -49,14 +50,8 @@ bool Listen(const addrinfo* local)
 // Resolves the numeric address and port, then listens there.
 bool OpenListener(void)
 {
-    addrinfo hints = {};
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST;
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    NarrowText host = AppState.hostName.load();
-    NarrowText port = AppState.portName.load();
-    addrinfo* list = nullptr;
-    if (getaddrinfo(host.get(), port.get(), &hints, &list) != 0) {
+    addrinfo* list;
+    if (ResolveEndpoint(AI_PASSIVE | AI_NUMERICHOST, &list) != 0) {
         AppendLog(u"ERROR: getaddrinfo failed with error %d\r\n", WSAGetLastError());
         return false;
     }
