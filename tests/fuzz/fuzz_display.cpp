@@ -1,0 +1,102 @@
+// Fuzzes how a received message reaches the log: MessageText on any 100
+// bytes (the input's first, padded with NULs), then each log line that shows
+// a message, formatted into a buffer of the log's size. The peer's name is
+// the input's remaining bytes, so that lines also run past the buffer.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/event_log.h"
+#include "tests/fuzz/text_model.h"
+#include "transport/echo_message.h"
+
+namespace {
+
+using model::Require;
+
+// Longer than any host name, and enough to overrun a log line.
+constexpr size_t maxNameBytes = 300;
+
+// The log lines that show a message's text: after the peer's name when
+// they show one.
+struct LogLine {
+    const char16_t* format;
+    bool showsName;
+};
+
+constexpr LogLine logLines[] = {
+    {u"Received from client(%hs) <---- %hs\r\n", true},
+    {u"Send Echo to client ---->%hs\r\n", false},
+    {u"Received Echo from server(%hs) <---- %hs\r\n", true},
+    {u"Sent to server(%hs) ----> %hs\r\n", true},
+};
+
+EchoMessage MessageFrom(const uint8_t* bytes, size_t size)
+{
+    EchoMessage message{};
+    std::memcpy(message.bytes, bytes, std::min(size, sizeof message.bytes));
+    return message;
+}
+
+// The text is the message's bytes up to its first NUL, or all 100.
+std::string CheckedText(const EchoMessage& message)
+{
+    const std::unique_ptr<char[]> text(new char[ECHO_MESSAGE_SIZE + 1]);
+    std::memset(text.get(), 0xA5, ECHO_MESSAGE_SIZE + 1);
+    MessageText(&message, text.get());
+    Require(text[ECHO_MESSAGE_SIZE] == '\0');
+    const std::string_view bytes(message.bytes, ECHO_MESSAGE_SIZE);
+    const std::string_view shown(text.get());
+    Require(shown == bytes.substr(0, bytes.find('\0')));
+    return std::string(shown);
+}
+
+// The line's format with each %hs replaced by the next of texts, decoded.
+std::u16string ExpectedLine(std::u16string_view format, const std::vector<std::string>& texts)
+{
+    std::u16string line;
+    for (const std::string& text : texts) {
+        const size_t directive = format.find(u"%hs");
+        line += format.substr(0, directive);
+        line += model::DecodeUtf8(text).text;
+        format.remove_prefix(directive + 3);
+    }
+    return line + std::u16string(format);
+}
+
+// The line fits the log's buffer, cut if it must be, with no unpaired
+// surrogate: invalid bytes show as U+FFFD, and no pair is split.
+void CheckLine(const LogLine& line, const std::string& name, const std::string& text)
+{
+    const std::unique_ptr<WCHAR[]> buffer(new WCHAR[LOG_LINE_CHARS]);
+    std::vector<std::string> texts{text};
+    int result;
+    if (line.showsName) {
+        result = wsprintfW(buffer.get(), LOG_LINE_CHARS, line.format, name.c_str(), text.c_str());
+        texts.insert(texts.begin(), name);
+    } else {
+        result = wsprintfW(buffer.get(), LOG_LINE_CHARS, line.format, text.c_str());
+    }
+    Require(result >= 0 && result < LOG_LINE_CHARS);
+    Require(buffer[size_t(result)] == 0);
+    const std::u16string_view output(buffer.get(), size_t(result));
+    Require(!model::HasUnpairedSurrogate(output));
+    Require(model::IsFaithfulCut(ExpectedLine(line.format, texts), output, LOG_LINE_CHARS - 1));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
+{
+    const std::string text = CheckedText(MessageFrom(bytes, size));
+    const size_t used = std::min<size_t>(size, ECHO_MESSAGE_SIZE);
+    std::string name(reinterpret_cast<const char*>(bytes) + used,
+                     std::min(size - used, maxNameBytes));
+    name.resize(std::min(name.size(), name.find('\0')));
+    for (const LogLine& line : logLines)
+        CheckLine(line, name, text);
+    return 0;
+}
