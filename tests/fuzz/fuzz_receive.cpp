@@ -1,0 +1,171 @@
+// Fuzzes ReceiveMessage over a real loopback TCP connection. The input's
+// first byte gives the number of pieces (low 4 bits) and whether to ask for
+// the sender's address (high bit), the next bytes each piece's length, and
+// the rest is the stream, whose remainder goes as one last piece. A thread
+// receives while the pieces go out one at a time, with a short pause before
+// each so that they mostly arrive apart. The outcome must be complete with
+// the stream's first 100 bytes when it had that many, else incomplete with
+// all of it and NULs after; never an error.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "tests/fuzz/text_model.h"
+#include "transport/echo_message.h"
+
+// After winsock2.h, which hides the system's socket calls from the program.
+#include <netinet/tcp.h>
+
+namespace {
+
+using model::Require;
+
+constexpr std::chrono::microseconds pauseBeforePiece{100};
+// Bounds a receive that would otherwise wait for bytes that never come.
+constexpr DWORD receiveTimeoutMs = 1000;
+
+struct Plan {
+    std::vector<size_t> pieces;
+    std::string_view stream;
+    bool askAddress = false;
+};
+
+Plan PlanFrom(const uint8_t* bytes, size_t size)
+{
+    Plan plan;
+    const std::string_view input(reinterpret_cast<const char*>(bytes), size);
+    if (input.empty())
+        return plan;
+    const auto head = static_cast<unsigned char>(input[0]);
+    plan.askAddress = (head & 0x80) != 0;
+    const size_t count = std::min<size_t>(head & 0x0F, input.size() - 1);
+    for (size_t i = 1; i <= count; ++i)
+        plan.pieces.push_back(static_cast<unsigned char>(input[i]));
+    plan.stream = input.substr(count + 1);
+    return plan;
+}
+
+sockaddr* AsAddress(sockaddr_in& address) { return reinterpret_cast<sockaddr*>(&address); }
+
+void SetOption(SOCKET s, int level, int option, const void* value, int length)
+{
+    Require(setsockopt(s, level, option, static_cast<const char*>(value), length) == 0);
+}
+
+struct Listener {
+    SOCKET socket;
+    sockaddr_in address;
+};
+
+Listener OpenListener()
+{
+    Listener listener{socket(AF_INET, SOCK_STREAM, IPPROTO_TCP), {}};
+    Require(listener.socket != INVALID_SOCKET);
+    listener.address.sin_family = AF_INET;
+    listener.address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof listener.address;
+    Require(bind(listener.socket, AsAddress(listener.address), length) == 0);
+    Require(listen(listener.socket, 4) == 0);
+    Require(getsockname(listener.socket, AsAddress(listener.address), &length) == 0);
+    return listener;
+}
+
+// One listener for the whole run, on a port the system picks.
+Listener& LoopbackListener()
+{
+    static Listener listener = OpenListener();
+    return listener;
+}
+
+struct Connection {
+    SOCKET sender;
+    SOCKET receiver;
+};
+
+// Every piece leaves in a segment of its own. The sender resets the
+// connection when closed, so that the many short connections leave no
+// TIME_WAIT entries holding ports.
+Connection Connect()
+{
+    Listener& listener = LoopbackListener();
+    Connection connection{socket(AF_INET, SOCK_STREAM, IPPROTO_TCP), INVALID_SOCKET};
+    Require(connection.sender != INVALID_SOCKET);
+    Require(connect(connection.sender, AsAddress(listener.address), sizeof listener.address) == 0);
+    connection.receiver = accept(listener.socket, nullptr, nullptr);
+    Require(connection.receiver != INVALID_SOCKET);
+    const int on = 1;
+    SetOption(connection.sender, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const linger reset{1, 0};
+    SetOption(connection.sender, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    SetOption(connection.receiver, SOL_SOCKET, SO_RCVTIMEO, &receiveTimeoutMs,
+              sizeof receiveTimeoutMs);
+    return connection;
+}
+
+// The pause lets the receiving thread reach its wait for the piece.
+void SendPiece(SOCKET s, std::string_view piece)
+{
+    std::this_thread::sleep_for(pauseBeforePiece);
+    Require(sendto(s, piece.data(), int(piece.size()), 0, nullptr, 0) == int(piece.size()));
+}
+
+// Sends the stream in the planned pieces, then ends the sending side.
+void SendStream(SOCKET s, const Plan& plan)
+{
+    std::string_view rest = plan.stream;
+    for (size_t length : plan.pieces) {
+        const std::string_view piece = rest.substr(0, length);
+        SendPiece(s, piece);
+        rest.remove_prefix(piece.size());
+    }
+    SendPiece(s, rest);
+    Require(shutdown(s, SD_SEND) == 0);
+}
+
+struct Outcome {
+    int result = -1;
+    EchoMessage message;
+    sockaddr_storage from;
+    int fromLength = sizeof from;
+};
+
+void Receive(SOCKET s, bool askAddress, Outcome& outcome)
+{
+    std::memset(&outcome.message, 0xA5, sizeof outcome.message);
+    sockaddr* from = askAddress ? reinterpret_cast<sockaddr*>(&outcome.from) : nullptr;
+    int* fromLength = askAddress ? &outcome.fromLength : nullptr;
+    outcome.result = ReceiveMessage(s, &outcome.message, from, fromLength);
+}
+
+void CheckOutcome(const Plan& plan, const Outcome& outcome)
+{
+    const std::string_view message(outcome.message.bytes, ECHO_MESSAGE_SIZE);
+    const std::string_view sent = plan.stream.substr(0, ECHO_MESSAGE_SIZE);
+    const bool complete = sent.size() == ECHO_MESSAGE_SIZE;
+    Require(outcome.result == (complete ? RECEIVE_COMPLETE : RECEIVE_INCOMPLETE));
+    Require(message.substr(0, sent.size()) == sent);
+    Require(message.find_first_not_of('\0', sent.size()) == std::string_view::npos);
+    Require(outcome.fromLength >= 0 && size_t(outcome.fromLength) <= sizeof outcome.from);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
+{
+    const Plan plan = PlanFrom(bytes, size);
+    const Connection connection = Connect();
+    Outcome outcome;
+    std::thread receiving(Receive, connection.receiver, plan.askAddress, std::ref(outcome));
+    SendStream(connection.sender, plan);
+    receiving.join();
+    // The sender first, so that its reset ends the connection on both sides.
+    closesocket(connection.sender);
+    closesocket(connection.receiver);
+    CheckOutcome(plan, outcome);
+    return 0;
+}
