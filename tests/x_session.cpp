@@ -134,17 +134,25 @@ pid_t XSession::StartProgram(const std::string& path, int limitMs) const
     pid_t pid = Spawn({path}, Environment());
     if (pid <= 0)
         return -1;
-    auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-    while (Clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0) {
-        // Focus can be refused while the window is still being mapped, and
-        // a focus request that is never granted would wait for ever: try
-        // again, each time for a short while.
-        if (Xdotool({"search", "--onlyvisible", "--name", DIALOG_TITLE, "windowfocus", "--sync", "%1"},
-                    FOCUS_ATTEMPT_MS))
-            return pid;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    if (FocusProgram(pid, limitMs))
+        return pid;
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     return -1;
+}
+
+bool XSession::FocusProgram(pid_t program, int limitMs) const
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    while (Clock::now() < deadline && kill(program, 0) == 0) {
+        // Focus can be refused while the window is still being mapped, and
+        // a focus request that is never granted would wait for ever: try
+        // again, each time for a short while.
+        if (Xdotool({"search", "--all", "--onlyvisible", "--pid", std::to_string(program), "--name",
+                     DIALOG_TITLE, "windowfocus", "--sync", "%1"},
+                    FOCUS_ATTEMPT_MS))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }

@@ -1,0 +1,115 @@
+// Two copies of the real program on one X server, one the server and one
+// the client, exchange a message over loopback, and each logs its side of
+// the exchange. The logs are read as a user could take them: select all in
+// the log box, copy, and the clipboard holds the text.
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "tests/raw_peer.h"
+#include "tests/x_session.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int FreePort()
+{
+    raw::Fd probe(raw::Listen(raw::Family::V4));
+    return raw::LocalPort(probe.get());
+}
+
+class TwoCopies : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(x_.Ready()) << "Xvfb could not be started";
+        // This process reads the clipboard of the same X server.
+        for (const std::string& variable : x_.Environment())
+            putenv(strdup(variable.c_str()));
+        static int argc = 1;
+        static char name[] = "test_two_copies";
+        static char* argv[] = {name, nullptr};
+        application_ = std::make_unique<QGuiApplication>(argc, argv);
+    }
+
+    // From Start, where the focus is when the dialog opens.
+    void EnterEndpointAndRole(int port, bool client) const
+    {
+        ASSERT_TRUE(x_.Keys({"Tab", "Tab", "Tab", "Tab", "ctrl+a"}));
+        ASSERT_TRUE(x_.Type(std::to_string(port)));
+        ASSERT_TRUE(x_.Keys({"Tab", "ctrl+a"}));
+        ASSERT_TRUE(x_.Type("127.0.0.1"));
+        ASSERT_TRUE(x_.Keys({"Tab"}));
+        if (client) {
+            ASSERT_TRUE(x_.Keys({"Down"}));
+        }
+        ASSERT_TRUE(x_.Keys({"Tab", "Return"}));  // Start
+    }
+
+    // Copies the whole log of a copy that has the focus on Start or on the
+    // data field, and returns it.
+    std::string CopyLog(const std::vector<std::string>& toLog) const
+    {
+        QGuiApplication::clipboard()->clear();
+        EXPECT_TRUE(x_.Keys(toLog));
+        EXPECT_TRUE(x_.Keys({"ctrl+a", "ctrl+c"}));
+        std::string text;
+        auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (text.empty() && Clock::now() < deadline) {
+            QCoreApplication::processEvents();
+            text = QGuiApplication::clipboard()->text().toStdString();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return text;
+    }
+
+    XSession x_;
+    std::unique_ptr<QGuiApplication> application_;
+};
+
+TEST_F(TwoCopies, ExchangeAMessageAndBothLogIt)
+{
+    int port = FreePort();
+    pid_t server = x_.StartProgram(QUILLOMARDE_PATH);
+    ASSERT_GT(server, 0);
+    EnterEndpointAndRole(port, false);
+    pid_t client = x_.StartProgram(QUILLOMARDE_PATH);
+    ASSERT_GT(client, 0);
+    EnterEndpointAndRole(port, true);
+    ASSERT_TRUE(x_.Keys({"Tab", "Tab"}));  // Start, then the log box, then the data field
+    ASSERT_TRUE(x_.Type("hello twin"));
+    ASSERT_TRUE(x_.Keys({"Return"}));
+
+    // After Send the focus is in the data field; the log box is one step back.
+    std::string clientLog = CopyLog({"shift+Tab"});
+    EXPECT_EQ(clientLog, "======== Client Starts ========\n"
+                         "Sent to server(127.0.0.1) ----> hello twin\n"
+                         "Received Echo from server(127.0.0.1) <---- hello twin\n");
+
+    ASSERT_TRUE(x_.FocusProgram(server));
+    std::string serverLog = CopyLog({"Tab"});
+    EXPECT_NE(serverLog.find("======== Server Starts ========\n"
+                             "Socket 0x"),
+              std::string::npos);
+    EXPECT_NE(serverLog.find(" ready for connection with AF_INET family, TCP type, on port " +
+                             std::to_string(port) + "\nAccepted TCP connection from socket 0x"),
+              std::string::npos);
+    EXPECT_NE(serverLog.find("\nReceived from client(127.0.0.1) <---- hello twin\n"
+                             "Send Echo to client ---->hello twin\n"),
+              std::string::npos)
+        << serverLog;
+
+    ASSERT_TRUE(x_.Keys({"Escape"}));
+    EXPECT_EQ(WaitForExit(server, 5000), 0);
+    ASSERT_TRUE(x_.FocusProgram(client));
+    ASSERT_TRUE(x_.Keys({"Escape"}));
+    EXPECT_EQ(WaitForExit(client, 5000), 0);
+}
+
+}  // namespace
