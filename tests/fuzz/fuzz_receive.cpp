@@ -6,9 +6,13 @@
 // each so that they mostly arrive apart. The outcome must be complete with
 // the stream's first 100 bytes when it had that many, else incomplete with
 // all of it and NULs after; never an error.
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string_view>
@@ -26,8 +30,9 @@ namespace {
 using model::Require;
 
 constexpr std::chrono::microseconds pauseBeforePiece{100};
-// Bounds a receive that would otherwise wait for bytes that never come.
-constexpr DWORD receiveTimeoutMs = 1000;
+// Bounds every wait of the exchange: for the connection, for room to send,
+// and for bytes that never come.
+constexpr DWORD socketTimeoutMs = 1000;
 
 struct Plan {
     std::vector<size_t> pieces;
@@ -50,11 +55,20 @@ Plan PlanFrom(const uint8_t* bytes, size_t size)
     return plan;
 }
 
+// A socket call that fails tells which and why before the run ends.
+void RequireCall(bool succeeded, const char* call)
+{
+    if (!succeeded)
+        std::fprintf(stderr, "%s failed with error %d\n", call, WSAGetLastError());
+    Require(succeeded);
+}
+
 sockaddr* AsAddress(sockaddr_in& address) { return reinterpret_cast<sockaddr*>(&address); }
 
 void SetOption(SOCKET s, int level, int option, const void* value, int length)
 {
-    Require(setsockopt(s, level, option, static_cast<const char*>(value), length) == 0);
+    RequireCall(setsockopt(s, level, option, static_cast<const char*>(value), length) == 0,
+                "setsockopt");
 }
 
 struct Listener {
@@ -65,13 +79,14 @@ struct Listener {
 Listener OpenListener()
 {
     Listener listener{socket(AF_INET, SOCK_STREAM, IPPROTO_TCP), {}};
-    Require(listener.socket != INVALID_SOCKET);
+    RequireCall(listener.socket != INVALID_SOCKET, "socket");
     listener.address.sin_family = AF_INET;
     listener.address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int length = sizeof listener.address;
-    Require(bind(listener.socket, AsAddress(listener.address), length) == 0);
-    Require(listen(listener.socket, 4) == 0);
-    Require(getsockname(listener.socket, AsAddress(listener.address), &length) == 0);
+    RequireCall(bind(listener.socket, AsAddress(listener.address), length) == 0, "bind");
+    RequireCall(listen(listener.socket, 4) == 0, "listen");
+    RequireCall(getsockname(listener.socket, AsAddress(listener.address), &length) == 0,
+                "getsockname");
     return listener;
 }
 
@@ -94,16 +109,19 @@ Connection Connect()
 {
     Listener& listener = LoopbackListener();
     Connection connection{socket(AF_INET, SOCK_STREAM, IPPROTO_TCP), INVALID_SOCKET};
-    Require(connection.sender != INVALID_SOCKET);
-    Require(connect(connection.sender, AsAddress(listener.address), sizeof listener.address) == 0);
+    RequireCall(connection.sender != INVALID_SOCKET, "socket");
+    SetOption(connection.sender, SOL_SOCKET, SO_SNDTIMEO, &socketTimeoutMs, sizeof socketTimeoutMs);
+    RequireCall(
+        connect(connection.sender, AsAddress(listener.address), sizeof listener.address) == 0,
+        "connect");
     connection.receiver = accept(listener.socket, nullptr, nullptr);
-    Require(connection.receiver != INVALID_SOCKET);
+    RequireCall(connection.receiver != INVALID_SOCKET, "accept");
     const int on = 1;
     SetOption(connection.sender, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     const linger reset{1, 0};
     SetOption(connection.sender, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    SetOption(connection.receiver, SOL_SOCKET, SO_RCVTIMEO, &receiveTimeoutMs,
-              sizeof receiveTimeoutMs);
+    SetOption(connection.receiver, SOL_SOCKET, SO_RCVTIMEO, &socketTimeoutMs,
+              sizeof socketTimeoutMs);
     return connection;
 }
 
@@ -111,7 +129,8 @@ Connection Connect()
 void SendPiece(SOCKET s, std::string_view piece)
 {
     std::this_thread::sleep_for(pauseBeforePiece);
-    Require(sendto(s, piece.data(), int(piece.size()), 0, nullptr, 0) == int(piece.size()));
+    RequireCall(sendto(s, piece.data(), int(piece.size()), 0, nullptr, 0) == int(piece.size()),
+                "sendto");
 }
 
 // Sends the stream in the planned pieces, then ends the sending side.
@@ -124,7 +143,7 @@ void SendStream(SOCKET s, const Plan& plan)
         rest.remove_prefix(piece.size());
     }
     SendPiece(s, rest);
-    Require(shutdown(s, SD_SEND) == 0);
+    RequireCall(shutdown(s, SD_SEND) == 0, "shutdown");
 }
 
 struct Outcome {
@@ -153,10 +172,31 @@ void CheckOutcome(const Plan& plan, const Outcome& outcome)
     Require(outcome.fromLength >= 0 && size_t(outcome.fromLength) <= sizeof outcome.from);
 }
 
+// libFuzzer's SIGALRM, once a second, would break a blocking socket call
+// with EINTR; it waits for the end of the exchange instead. The receiving
+// thread inherits the mask.
+class AlarmDeferred {
+public:
+    AlarmDeferred()
+    {
+        sigset_t alarm;
+        sigemptyset(&alarm);
+        sigaddset(&alarm, SIGALRM);
+        pthread_sigmask(SIG_BLOCK, &alarm, &previous);
+    }
+    ~AlarmDeferred() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+    AlarmDeferred(const AlarmDeferred&) = delete;
+    AlarmDeferred& operator=(const AlarmDeferred&) = delete;
+
+private:
+    sigset_t previous;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
+    const AlarmDeferred deferred;
     const Plan plan = PlanFrom(bytes, size);
     const Connection connection = Connect();
     Outcome outcome;
