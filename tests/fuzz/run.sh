@@ -43,6 +43,19 @@ summary() {
         tail -n 1
 }
 
+# The start of the sanitizer's or libFuzzer's report, where it says what
+# went wrong and where, then the failing input's name and bytes.
+report() {
+    local log="$1"
+    echo "---- from $log"
+    if grep -q 'ERROR: ' "$log"; then
+        sed -n '/ERROR: /,$p' "$log" | head -n 40
+    else
+        tail -n 40 "$log"
+    fi
+    grep -E '^(artifact_prefix|Base64)' "$log" || true
+}
+
 failed=0
 for target in "${targets[@]}"; do
     work="$build/fuzz-work/$target"
@@ -52,8 +65,7 @@ for target in "${targets[@]}"; do
         continue
     fi
     failed=1
-    echo "---- $target: end of $work/log"
-    tail -n 60 "$work/log"
+    report "$work/log"
     printf '%-13s FAILED  exit %d; input and log in %s\n' "$target" "$status" "$work"
 done
 exit "$failed"
