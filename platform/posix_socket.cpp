@@ -6,6 +6,25 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+
+namespace {
+
+// A signal handled on the calling thread interrupts a wait, and with a send
+// or receive time-out set the system never restarts it. The platform has
+// no such failure, so the wait simply goes on. (An interrupted connect goes
+// on by itself and cannot be called again; it is not retried.)
+template <typename Call>
+auto RetryInterrupted(Call call)
+{
+    auto result = call();
+    while (result == -1 && errno == EINTR)
+        result = call();
+    return result;
+}
+
+}  // namespace
+
 namespace posix {
 
 int socket(int family, int type, int protocol) { return ::socket(family, type, protocol); }
@@ -16,7 +35,7 @@ int listen(int fd, int backlog) { return ::listen(fd, backlog); }
 
 int accept(int fd, sockaddr* address, socklen_t* length)
 {
-    return ::accept4(fd, address, length, SOCK_CLOEXEC);
+    return RetryInterrupted([&] { return ::accept4(fd, address, length, SOCK_CLOEXEC); });
 }
 
 int connect(int fd, const sockaddr* address, socklen_t length)
@@ -27,12 +46,12 @@ int connect(int fd, const sockaddr* address, socklen_t length)
 ssize_t sendto(int fd, const void* bytes, size_t count, int flags, const sockaddr* to,
                socklen_t length)
 {
-    return ::sendto(fd, bytes, count, flags, to, length);
+    return RetryInterrupted([&] { return ::sendto(fd, bytes, count, flags, to, length); });
 }
 
 ssize_t recvfrom(int fd, void* buffer, size_t count, int flags, sockaddr* from, socklen_t* length)
 {
-    return ::recvfrom(fd, buffer, count, flags, from, length);
+    return RetryInterrupted([&] { return ::recvfrom(fd, buffer, count, flags, from, length); });
 }
 
 int getpeername(int fd, sockaddr* address, socklen_t* length)

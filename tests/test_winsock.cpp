@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -541,6 +542,36 @@ TEST(SocketTimeout, ReceiveRunsOutAfterTheMilliseconds)
     EXPECT_EQ(outcome.result, SOCKET_ERROR);
     EXPECT_EQ(outcome.error, ETIMEDOUT);
     EXPECT_GE(outcome.elapsed, 250ms);
+}
+
+// A signal handled on the waiting thread does not end its wait, even with
+// a time-out set (which stops the system from restarting the call).
+TEST(SocketTimeout, ASignalDoesNotEndTheWait)
+{
+    struct sigaction quiet = {};
+    quiet.sa_handler = [](int) {};
+    struct sigaction previous = {};
+    ASSERT_EQ(sigaction(SIGUSR1, &quiet, &previous), 0);
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(SetTimeout(connection.client.get(), SO_RCVTIMEO, 5000), 0);
+    const SOCKET handle = connection.client.get();
+    std::atomic<int> result{0};
+    std::atomic<int> error{0};
+    std::thread waiter([&] {
+        char byte;
+        result = recvfrom(handle, &byte, 1, 0, nullptr, nullptr);
+        error = WSAGetLastError();
+    });
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(20ms);
+        pthread_kill(waiter.native_handle(), SIGUSR1);
+    }
+    const char byte = 'x';
+    EXPECT_EQ(sendto(connection.server.get(), &byte, 1, 0, nullptr, 0), 1);
+    waiter.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(result.load(), 1) << error.load();
 }
 
 TEST(SocketTimeout, SendRunsOutWhenThePeerReadsNothing)
