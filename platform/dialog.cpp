@@ -33,7 +33,7 @@ public:
         : QDialog(owner), procedure_(procedure), channel_(std::make_shared<DialogChannel>()),
           wake_(channel_->WakeDescriptor(), QSocketNotifier::Read)
     {
-        connect(&wake_, &QSocketNotifier::activated, this, [this] { channel_->RunPending(); });
+        connect(&wake_, &QSocketNotifier::activated, this, [this] { channel_->Serve(); });
     }
 
     HWND window = nullptr;

@@ -3,6 +3,7 @@
 // refused at once, so a caller never waits for a dialog that is gone.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -17,12 +18,16 @@ public:
     DialogChannel& operator=(const DialogChannel&) = delete;
 
     bool OnOwnerThread() const { return std::this_thread::get_id() == owner_; }
-    // Readable when calls are waiting; the owner watches it in its event loop.
+    // Readable when calls are waiting; the owner watches it in its event
+    // loop and then calls Serve.
     int WakeDescriptor() const { return wakeFd_; }
 
     // From any other thread: runs job on the owner thread and waits for it.
     // Returns false, without running it, once the channel is closed.
     bool Call(const std::function<void()>& job);
+    // On the owner thread, when the wake descriptor is readable: runs the
+    // waiting calls, and the ones that follow them closely.
+    void Serve();
     // On the owner thread: runs every waiting call, oldest first. Does
     // nothing when called from inside one of those calls.
     void RunPending();
@@ -33,18 +38,21 @@ private:
     enum State { WAITING, RAN, REFUSED };
     struct Pending {
         const std::function<void()>* job;
-        State state;  // guarded by mutex_
+        State state;              // guarded by mutex_
+        std::atomic<bool> done;   // set once state is final; the caller may then leave
     };
 
     void Wake();
     void Finish(Pending* pending, State state);
+    void RunQueued(std::unique_lock<std::mutex>& lock);
 
     const std::thread::id owner_;
     const int wakeFd_;
     std::mutex mutex_;
     std::condition_variable finished_;
     std::deque<Pending*> queue_;
+    std::atomic<bool> queued_{false};  // queue_ is not empty
     bool closed_ = false;
-    bool wakePending_ = false;
-    bool running_ = false;  // owner thread only: RunPending is under way
+    bool wakePending_ = false;  // the wake descriptor is readable
+    bool running_ = false;      // owner thread only: calls are being run
 };
