@@ -104,11 +104,16 @@ std::vector<std::string> XSession::Environment() const
     return {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb"};
 }
 
+// xdotool's output (the windows it found) is not wanted.
 bool XSession::Xdotool(const std::vector<std::string>& arguments, int limitMs) const
 {
     std::vector<std::string> command = {"xdotool"};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    pid_t pid = Spawn(command, Environment());
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = SpawnWith(command, Environment(), &actions);
+    posix_spawn_file_actions_destroy(&actions);
     return pid > 0 && WaitForExit(pid, limitMs) == 0;
 }
 
