@@ -77,6 +77,16 @@ void TypeInto(HWND dialog, int id, const QString& text)
     QTest::keyClicks(field, text);
 }
 
+// Starts the server role on loopback, on a port the system picks, and
+// waits until it listens.
+void StartServer(HWND dialog)
+{
+    TypeInto(dialog, IDC_HOST, "127.0.0.1");
+    TypeInto(dialog, IDC_PORT, "0");
+    Click(dialog, IDC_START);
+    ASSERT_TRUE(PumpUntil([] { return ListeningPort() > 0; }));
+}
+
 std::u16string FieldText(HWND dialog, int id)
 {
     WCHAR text[200];
@@ -153,10 +163,7 @@ TEST_F(Controller, StartTwiceAsServerLogsTwiceAndKeepsOneWorker)
 {
     HANDLE worker = nullptr;
     RunMain([&](HWND dialog) {
-        TypeInto(dialog, IDC_HOST, "127.0.0.1");
-        TypeInto(dialog, IDC_PORT, "0");
-        Click(dialog, IDC_START);
-        ASSERT_TRUE(PumpUntil([] { return ListeningPort() > 0; }));
+        ASSERT_NO_FATAL_FAILURE(StartServer(dialog));
         HANDLE first = AppState.serverThread;
         Click(dialog, IDC_START);
         PumpUntil([] { return false; }, 100);
@@ -176,10 +183,7 @@ TEST_F(Controller, SendStaysUnreachableAfterTheServerRoleStarted)
 {
     HANDLE worker = nullptr;
     RunMain([&](HWND dialog) {
-        TypeInto(dialog, IDC_HOST, "127.0.0.1");
-        TypeInto(dialog, IDC_PORT, "0");
-        Click(dialog, IDC_START);
-        ASSERT_TRUE(PumpUntil([] { return ListeningPort() > 0; }));
+        ASSERT_NO_FATAL_FAILURE(StartServer(dialog));
         SelectRole(dialog, ROLE_CLIENT);
         Click(dialog, IDC_START);
         std::u16string before = LogText(dialog);
@@ -272,10 +276,7 @@ TEST_F(Controller, CloseFreesAWorkerWhereverItWaits)
         HANDLE worker = nullptr;
         raw::Fd client;
         RunMain([&](HWND dialog) {
-            TypeInto(dialog, IDC_HOST, "127.0.0.1");
-            TypeInto(dialog, IDC_PORT, "0");
-            Click(dialog, IDC_START);
-            ASSERT_TRUE(PumpUntil([] { return ListeningPort() > 0; }));
+            ASSERT_NO_FATAL_FAILURE(StartServer(dialog));
             if (wait >= 1) {
                 client = raw::Fd(raw::Connect(raw::Family::V4, ListeningPort(), TEST_LIMIT_MS));
                 ASSERT_TRUE(client.valid());
