@@ -13,6 +13,17 @@ namespace {
 // answer, and the owner for the next call, this long before sleeping.
 const auto SPIN_LIMIT = std::chrono::microseconds(50);
 
+// Tells the processor that this is a wait loop, sparing the other hardware
+// thread of its core.
+inline void CpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 template <typename Condition>
 bool SpinUntil(Condition condition)
 {
@@ -21,7 +32,7 @@ bool SpinUntil(Condition condition)
         for (int i = 0; i < 64; ++i) {
             if (condition())
                 return true;
-            __builtin_ia32_pause();
+            CpuRelax();
         }
     } while (std::chrono::steady_clock::now() < deadline);
     return condition();
