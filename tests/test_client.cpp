@@ -61,6 +61,15 @@ public:
     }
 
     void Run(std::function<void()> part) { thread_ = std::thread(std::move(part)); }
+    // For the part: serves one good exchange, keeping what it received.
+    void EchoOnce(std::string* received)
+    {
+        Run([this, received] {
+            raw::Fd connection = Accept();
+            *received = raw::Receive(connection.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS);
+            raw::Send(connection.get(), *received);
+        });
+    }
     void Join()
     {
         if (thread_.joinable())
@@ -168,11 +177,7 @@ TEST_F(Client, EchoesToAHostName)
         families.push_back(raw::Family::V6);
     TestServer server(families);
     std::string received;
-    server.Run([&] {
-        raw::Fd connection = server.Accept();
-        received = ReceiveOne(connection);
-        raw::Send(connection.get(), received);
-    });
+    server.EchoOnce(&received);
     std::u16string log = WithDialog([&](HWND dialog) {
         SetHostAndPort("localhost", server.Port().c_str());
         EXPECT_TRUE(Send(dialog, u"by name"));
@@ -210,11 +215,7 @@ TEST_F(Client, EmptyDataSendsAMessageOfNulBytes)
 {
     TestServer server;
     std::string received;
-    server.Run([&] {
-        raw::Fd connection = server.Accept();
-        received = ReceiveOne(connection);
-        raw::Send(connection.get(), received);
-    });
+    server.EchoOnce(&received);
     std::u16string log = WithDialog([&](HWND dialog) {
         SetHostAndPort("127.0.0.1", server.Port().c_str());
         EXPECT_TRUE(Send(dialog, u""));
@@ -245,11 +246,7 @@ TEST_F(Client, LongDataIsCutToNinetyNineBytesAtACharacterBoundary)
         SCOPED_TRACE(sample.sent.size());
         TestServer server;
         std::string received;
-        server.Run([&] {
-            raw::Fd connection = server.Accept();
-            received = ReceiveOne(connection);
-            raw::Send(connection.get(), received);
-        });
+        server.EchoOnce(&received);
         std::u16string log = WithDialog([&](HWND dialog) {
             SetHostAndPort("127.0.0.1", server.Port().c_str());
             EXPECT_TRUE(Send(dialog, sample.field));
