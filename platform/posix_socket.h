@@ -12,7 +12,12 @@ int bind(int fd, const sockaddr* address, socklen_t length);
 int listen(int fd, int backlog);
 // The accepted descriptor is close-on-exec, like the ones socket() makes.
 int accept(int fd, sockaddr* address, socklen_t* length);
+// A signal does not end the wait.
 int connect(int fd, const sockaddr* address, socklen_t length);
+// Connects a blocking socket, giving up after timeoutMs as a blocking
+// connect does when its send time-out runs out (EINPROGRESS or EALREADY).
+// A signal does not end the wait.
+int connect_within(int fd, const sockaddr* address, socklen_t length, int timeoutMs);
 ssize_t sendto(int fd, const void* bytes, size_t count, int flags, const sockaddr* to,
                socklen_t length);
 ssize_t recvfrom(int fd, void* buffer, size_t count, int flags, sockaddr* from, socklen_t* length);

@@ -1,5 +1,6 @@
 // Threads over std::thread, with the platform's handle and exit-code rules.
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <new>
 #include <thread>
@@ -69,4 +70,15 @@ BOOL CloseHandle(HANDLE object)
     }
     delete static_cast<ThreadHandle*>(object);
     return TRUE;
+}
+
+ULONGLONG GetTickCount64(void)
+{
+    using namespace std::chrono;
+    return static_cast<ULONGLONG>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void Sleep(DWORD milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

@@ -30,3 +30,8 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 
 // Releases the handle; the thread itself runs on.
 BOOL CloseHandle(HANDLE object);
+
+// Milliseconds since some fixed moment; a clock that never goes back.
+ULONGLONG GetTickCount64(void);
+// Suspends the calling thread for at least this long.
+void Sleep(DWORD milliseconds);

@@ -142,12 +142,12 @@ bool Succeeded(const SocketRecord& record, ssize_t result, int error)
 }
 
 // A blocking call whose SO_RCVTIMEO or SO_SNDTIMEO wait ran out fails with
-// EAGAIN (connect with EINPROGRESS); the platform reports that as a timeout.
-// EWOULDBLOCK is EAGAIN here.
+// EAGAIN (connect with EINPROGRESS, or EALREADY when it was resumed after a
+// signal); the platform reports that as a timeout. EWOULDBLOCK is EAGAIN here.
 int WaitError(const SocketRecord& record, int flags, int error)
 {
     const bool blocking = !record.nonBlocking && (flags & MSG_DONTWAIT) == 0;
-    if (blocking && (error == EAGAIN || error == EINPROGRESS))
+    if (blocking && (error == EAGAIN || error == EINPROGRESS || error == EALREADY))
         return ETIMEDOUT;
     return error;
 }
@@ -221,6 +221,8 @@ int WSAStartup(WORD versionRequested, LPWSADATA data)
 int WSACleanup(void) { return 0; }
 
 int WSAGetLastError(void) { return LastError(); }
+
+void WSASetLastError(int error) { SetLastError(static_cast<DWORD>(error)); }
 
 int getaddrinfo(const char* node, const char* service, const struct addrinfo* hints,
                 struct addrinfo** result)
@@ -307,16 +309,37 @@ SOCKET accept(SOCKET s, struct sockaddr* address, int* addressLength)
     return Register(fd, record->type, false);
 }
 
-int connect(SOCKET s, const struct sockaddr* address, int addressLength)
+namespace {
+
+// connect and ConnectWithin: the same checks around different waits.
+template <typename Call>
+int Connect(SOCKET s, int addressLength, Call call)
 {
     RecordPtr record = Lookup(s);
     if (record == nullptr)
         return SOCKET_ERROR;
     if (addressLength < 0)
         return Fail(EINVAL);
-    const int result = posix::connect(record->fd, address, static_cast<socklen_t>(addressLength));
+    const int result = call(record->fd, static_cast<socklen_t>(addressLength));
     const int error = errno;
     return Succeeded(*record, result, WaitError(*record, 0, error)) ? 0 : SOCKET_ERROR;
+}
+
+}  // namespace
+
+int connect(SOCKET s, const struct sockaddr* address, int addressLength)
+{
+    return Connect(s, addressLength, [&](int fd, socklen_t length) {
+        return posix::connect(fd, address, length);
+    });
+}
+
+int ConnectWithin(SOCKET s, const struct sockaddr* address, int addressLength, DWORD milliseconds)
+{
+    const int timeoutMs = milliseconds > INT_MAX ? INT_MAX : static_cast<int>(milliseconds);
+    return Connect(s, addressLength, [&](int fd, socklen_t length) {
+        return posix::connect_within(fd, address, length, timeoutMs);
+    });
 }
 
 int sendto(SOCKET s, const char* bytes, int count, int flags, const struct sockaddr* to,

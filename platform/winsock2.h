@@ -37,6 +37,8 @@
 #undef freeaddrinfo
 #undef getnameinfo
 
+#include <cerrno>
+
 #include "platform/winbase.h"
 
 typedef UINT_PTR SOCKET;
@@ -57,6 +59,11 @@ typedef struct WSAData {
 int WSAStartup(WORD versionRequested, LPWSADATA data);
 int WSACleanup(void);
 int WSAGetLastError(void);
+void WSASetLastError(int error);
+
+// The platform's name for the code of a wait that ran out, with this
+// system's value.
+#define WSAETIMEDOUT ETIMEDOUT
 
 // Resolution. On failure the resolver's own code (EAI_*) is returned and
 // also left as the last error.
@@ -76,6 +83,9 @@ int bind(SOCKET s, const struct sockaddr* address, int addressLength);
 int listen(SOCKET s, int backlog);
 SOCKET accept(SOCKET s, struct sockaddr* address, int* addressLength);
 int connect(SOCKET s, const struct sockaddr* address, int addressLength);
+// This platform's own: connect, giving up after milliseconds with
+// WSAETIMEDOUT. Like connect, a signal does not end the wait.
+int ConnectWithin(SOCKET s, const struct sockaddr* address, int addressLength, DWORD milliseconds);
 int sendto(SOCKET s, const char* bytes, int count, int flags, const struct sockaddr* to,
            int toLength);
 int recvfrom(SOCKET s, char* buffer, int count, int flags, struct sockaddr* from,
