@@ -12,5 +12,5 @@ void AppendLog(LPCWSTR format, ...)
     va_start(args, format);
     wvsprintfW(text, LOG_LINE_CHARS, format, args);
     va_end(args);
-    SendDlgItemMessageW(AppState.dialog.load(), IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)text);
+    SendDlgItemMessageW(AppState.dialog.load(), IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)text);
 }

@@ -10,8 +10,9 @@
 // server that runs for days stays as fast and as small as on its first day.
 #define LOG_LINE_LIMIT 10000
 
-// Formats one text (%d, %08x, %hs, ...) and inserts it into the log box at
-// the caret or over the user's selection. Callable from either thread; a
-// call from the worker returns once the text is in the log box, and at
-// once when the dialog has ended. Adds no line end of its own.
+// Formats one text (%d, %08x, %hs, ...) and adds it at the end of the log
+// box, wherever the user has put the caret or a selection. Callable from
+// either thread; a call from the worker returns once the text is in the
+// log box, and at once when the dialog has ended. Adds no line end of its
+// own.
 void AppendLog(LPCWSTR format, ...);

@@ -158,6 +158,12 @@ void ReplaceSelection(QWidget* widget, LPCWSTR text)
         edit->ReplaceSelection(ToWidgetText(text));
 }
 
+void AppendText(QWidget* widget, LPCWSTR text)
+{
+    if (auto* edit = dynamic_cast<EditField*>(widget))
+        edit->AppendText(ToWidgetText(text));
+}
+
 LRESULT ComboMessage(QComboBox* combo, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -226,8 +232,8 @@ LRESULT ControlMessage(QWidget* widget, UINT message, WPARAM wParam, LPARAM lPar
 {
     if (widget == nullptr)
         return 0;
-    // Anything but another insertion sees the field with all its text.
-    if (auto* edit = dynamic_cast<EditField*>(widget); edit && message != EM_REPLACESEL)
+    // Anything but another append sees the field with all its text.
+    if (auto* edit = dynamic_cast<EditField*>(widget); edit && message != EM_APPENDTEXT)
         edit->Flush();
     switch (message) {
     case WM_SETTEXT:
@@ -239,6 +245,9 @@ LRESULT ControlMessage(QWidget* widget, UINT message, WPARAM wParam, LPARAM lPar
         return TextOf(widget).size();
     case EM_REPLACESEL:
         ReplaceSelection(widget, reinterpret_cast<LPCWSTR>(lParam));
+        return 0;
+    case EM_APPENDTEXT:
+        AppendText(widget, reinterpret_cast<LPCWSTR>(lParam));
         return 0;
     case EM_SETLINELIMIT:
         if (auto* edit = dynamic_cast<EditField*>(widget))

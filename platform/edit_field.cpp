@@ -2,7 +2,9 @@
 
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -10,7 +12,7 @@ namespace {
 const int FLUSH_INTERVAL_MS = 16;
 
 // Events after which the user may see or change the text or the caret: the
-// waiting text goes in first, where the caret was when it came.
+// waiting text goes in first.
 bool IsUserAction(QEvent::Type type)
 {
     switch (type) {
@@ -29,6 +31,16 @@ bool IsUserAction(QEvent::Type type)
     }
 }
 
+// Runs change on text so that the user's undo history never holds it.
+template <typename Change>
+void WithoutUndo(QTextDocument* text, Change change)
+{
+    const bool undo = text->isUndoRedoEnabled();
+    text->setUndoRedoEnabled(false);
+    change();
+    text->setUndoRedoEnabled(undo);
+}
+
 }  // namespace
 
 EditField::EditField(QWidget* parent) : QPlainTextEdit(parent)
@@ -40,10 +52,16 @@ EditField::EditField(QWidget* parent) : QPlainTextEdit(parent)
 
 void EditField::ReplaceSelection(const QString& text)
 {
-    if (pending_.isEmpty()) {
-        pendingAt_ = textCursor();
+    Flush();
+    QTextCursor at = textCursor();
+    WithoutUndo(document(), [&] { at.insertText(text); });
+    setTextCursor(at);
+}
+
+void EditField::AppendText(const QString& text)
+{
+    if (pending_.isEmpty())
         flushTimer_.start();
-    }
     pending_ += text;
 }
 
@@ -58,45 +76,51 @@ void EditField::Flush()
     if (pending_.isEmpty())
         return;
     flushTimer_.stop();
-    QTextDocument* text = document();
-    bool undo = text->isUndoRedoEnabled();
-    text->setUndoRedoEnabled(false);
-    InsertKeepingView(pending_);
-    text->setUndoRedoEnabled(undo);
-    pending_.clear();
+    AppendKeepingView(std::exchange(pending_, QString()));
 }
 
 // A reader who has scrolled away from the end keeps the same lines in view,
 // even when lines above them are dropped; otherwise the view follows the end.
-void EditField::InsertKeepingView(const QString& text)
+// The caret and the selection keep their place in the text.
+void EditField::AppendKeepingView(const QString& text)
 {
     QScrollBar* bar = verticalScrollBar();
-    bool following = bar->value() == bar->maximum();
+    const bool following = bar->value() == bar->maximum();
     QTextCursor firstShown;
     if (!following)
         firstShown = QTextCursor(document()->findBlockByNumber(bar->value()));
-    int start = pendingAt_.selectionStart();
-    pendingAt_.insertText(text);
-    DropOldestLines(start);
-    setTextCursor(pendingAt_);
+    QTextCursor user = textCursor();
+    const int anchor = user.anchor();
+    const int position = user.position();
+    int dropped = 0;
+    WithoutUndo(document(), [&] {
+        QTextCursor end(document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(text);
+        dropped = DropOldestLines();
+    });
+    // A caret at the old end stays there; one in dropped lines goes to the start.
+    user.setPosition(std::max(0, anchor - dropped));
+    user.setPosition(std::max(0, position - dropped), QTextCursor::KeepAnchor);
+    const QTextCursor now = textCursor();
+    if (now.anchor() != user.anchor() || now.position() != user.position())
+        setTextCursor(user);
     bar->setValue(following ? bar->maximum() : firstShown.blockNumber());
 }
 
-// Lines from the one holding position keep on stay, so text just inserted
-// is never dropped, unless it alone passes the limit.
-void EditField::DropOldestLines(int keep)
+// Returns how many characters went.
+int EditField::DropOldestLines()
 {
     QTextDocument* text = document();
-    int count = text->blockCount();
+    const int count = text->blockCount();
     if (lineLimit_ <= 0 || count <= lineLimit_)
-        return;
-    int first = count - lineLimit_ * 9 / 10;
-    int inserted = text->findBlock(keep).blockNumber();
-    if (inserted < first)
-        first = count - inserted <= lineLimit_ ? inserted : count - lineLimit_;
+        return 0;
+    const int first = count - 1 - lineLimit_ * 9 / 10;
+    const int dropped = text->findBlockByNumber(first).position();
     QTextCursor oldest(text);
-    oldest.setPosition(text->findBlockByNumber(first).position(), QTextCursor::KeepAnchor);
+    oldest.setPosition(dropped, QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
+    return dropped;
 }
 
 bool EditField::event(QEvent* event)

@@ -18,9 +18,13 @@ typedef LRESULT(CALLBACK* WNDPROC)(HWND window, UINT message, WPARAM wParam, LPA
 #define WM_COMMAND 0x0111
 #define EM_REPLACESEL 0x00C2
 // This platform's own: a multi-line edit field keeps at most wParam lines
-// (0: no limit). An insertion that passes the limit drops the oldest whole
-// lines, down to nine tenths of the limit.
+// (0: no limit). Text appended past the limit drops the oldest whole lines,
+// keeping nine tenths of the limit and the line being written.
 #define EM_SETLINELIMIT 0x04F0
+// This platform's own: appends lParam's text at the end of a multi-line
+// edit field. The caret, the selection and the view stay as the user left
+// them, except that a view that showed the end goes on showing it.
+#define EM_APPENDTEXT 0x04F1
 #define CB_GETCOUNT 0x0146
 #define CB_GETCURSEL 0x0147
 #define CB_INSERTSTRING 0x014A

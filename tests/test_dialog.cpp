@@ -265,7 +265,7 @@ TEST(LogInsertion, CallsFromAnotherThreadLandInCallOrderAndWait)
         std::thread worker([&] {
             for (int i = 0; i < LINES; ++i) {
                 std::u16string line = u"line " + QString::number(i).toStdU16String() + u"\r\n";
-                SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)line.c_str());
+                SendDlgItemMessageW(dialog, IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)line.c_str());
                 // Synchronous: the text is in the log when the call returns.
                 if (LogText(dialog).ends_with(line))
                     returned.fetch_add(1);
@@ -293,7 +293,7 @@ TEST(LogInsertion, ReturnsAtOnceOnceTheDialogHasEnded)
         // A call made while the dialog's thread is busy is still waiting
         // when the dialog ends; ending it releases the caller.
         blocked = std::thread([&, dialog] {
-            SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u"late\r\n");
+            SendDlgItemMessageW(dialog, IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)u"late\r\n");
             blockedReturned = true;
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -303,7 +303,7 @@ TEST(LogInsertion, ReturnsAtOnceOnceTheDialogHasEnded)
     blocked.join();
     EXPECT_TRUE(blockedReturned.load());
     std::thread after([&] {
-        EXPECT_EQ(SendDlgItemMessageW(ended, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u"gone\r\n"), 0);
+        EXPECT_EQ(SendDlgItemMessageW(ended, IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)u"gone\r\n"), 0);
     });
     after.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
@@ -313,7 +313,7 @@ void AppendLines(HWND dialog, int from, int to)
 {
     for (int i = from; i < to; ++i) {
         std::u16string line = u"line " + QString::number(i).toStdU16String() + u"\r\n";
-        SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)line.c_str());
+        SendDlgItemMessageW(dialog, IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)line.c_str());
     }
 }
 
@@ -327,27 +327,32 @@ TEST(LogLimit, DropsTheOldestWholeLinesFirst)
     RunDialog(Main(), [](HWND dialog) {
         SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, 5, 0);
         AppendLines(dialog, 0, 8);
-        // Five lines, counting the empty one after the last line end.
+        // Four whole lines, nine tenths of the limit, and the empty one
+        // after the last line end.
         EXPECT_EQ(LogText(dialog), u"line 4\r\nline 5\r\nline 6\r\nline 7\r\n");
         AppendLines(dialog, 8, 9);
-        // Past the limit again: down to nine tenths of it.
-        EXPECT_EQ(LogText(dialog), u"line 6\r\nline 7\r\nline 8\r\n");
+        EXPECT_EQ(LogText(dialog), u"line 5\r\nline 6\r\nline 7\r\nline 8\r\n");
     });
 }
 
-TEST(LogLimit, StillReplacesTheUsersSelection)
+TEST(LogLimit, KeepsTheNewestLinesWhereverTheCaretAndSelectionAre)
 {
     RunDialog(Main(), [](HWND dialog) {
         auto* log = static_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
         SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, 4, 0);
         AppendLines(dialog, 0, 3);
         SeeLog(dialog);
-        QTextCursor cursor(log->document()->findBlockByNumber(1));
+        log->setTextCursor(QTextCursor(log->document()));  // caret at the very start
+        AppendLines(dialog, 3, 4);
+        EXPECT_EQ(LogText(dialog), u"line 1\r\nline 2\r\nline 3\r\n");
+        EXPECT_EQ(log->textCursor().position(), 0);
+        // A selection in a line that stays keeps its text selected.
+        QTextCursor cursor(log->document()->findBlockByNumber(2));
         cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
         log->setTextCursor(cursor);
-        SendDlgItemMessageW(dialog, IDC_LOG, EM_REPLACESEL, FALSE, (LPARAM)u"picked\r\n");
-        EXPECT_EQ(LogText(dialog), u"picked\r\n\r\nline 2\r\n");
-        EXPECT_EQ(log->textCursor().blockNumber(), 1);
+        AppendLines(dialog, 4, 5);
+        EXPECT_EQ(LogText(dialog), u"line 2\r\nline 3\r\nline 4\r\n");
+        EXPECT_EQ(log->textCursor().selectedText(), "line 3");
     });
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QPlainTextEdit>
+#include <QTest>
 #include <QTextCursor>
 #include <atomic>
 #include <chrono>
@@ -55,23 +56,32 @@ TEST_F(EventLog, TextWithoutALineEndIsContinuedOnTheSameLine)
     });
 }
 
-TEST_F(EventLog, ASelectionInTheLogIsReplaced)
+TEST_F(EventLog, TextGoesToTheEndWhereverTheUsersCaretAndSelectionAre)
 {
     WithDialog([](HWND dialog) {
         AppendLog(u"alpha\r\nbeta\r\ngamma\r\n");
         SeeLog(dialog);
         auto* log = qobject_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
         ASSERT_NE(log, nullptr);
-        // The user selects "beta".
+        // The user selects "beta", to copy it, while the log goes on.
         QTextCursor cursor = log->textCursor();
         cursor.setPosition(6);
         cursor.setPosition(10, QTextCursor::KeepAnchor);
         log->setTextCursor(cursor);
-        AppendLog(u"B %d", 2);
-        EXPECT_EQ(LogText(dialog), u"alpha\r\nB 2\r\ngamma\r\n");
-        // The next text follows at the caret, after the replacement.
-        AppendLog(u"!");
-        EXPECT_EQ(LogText(dialog), u"alpha\r\nB 2!\r\ngamma\r\n");
+        AppendLog(u"B %d\r\n", 2);
+        SeeLog(dialog);
+        EXPECT_EQ(LogText(dialog), u"alpha\r\nbeta\r\ngamma\r\nB 2\r\n");
+        EXPECT_EQ(log->textCursor().selectedText(), "beta");
+        // A click inside a line leaves the caret there; nothing is spliced in.
+        cursor.setPosition(2);
+        log->setTextCursor(cursor);
+        AppendLog(u"next\r\n");
+        SeeLog(dialog);
+        EXPECT_EQ(LogText(dialog), u"alpha\r\nbeta\r\ngamma\r\nB 2\r\nnext\r\n");
+        EXPECT_EQ(log->textCursor().position(), 2);
+        // What the user types still goes where the caret is.
+        QTest::keyClicks(log, "X");
+        EXPECT_EQ(LogText(dialog), u"alXpha\r\nbeta\r\ngamma\r\nB 2\r\nnext\r\n");
     });
 }
 
