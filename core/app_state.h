@@ -9,7 +9,8 @@
 #include "platform/windows.h"
 #include "platform/winsock2.h"
 
-// How long a wait for a peer's bytes, or for room to send them, may last.
+// How long one step that waits for a peer may last in all: a connect, or
+// an exchange from its first byte to its last, however the peer trickles.
 #define PEER_TIMEOUT_MS 30000
 
 // Narrow text whose last reader releases it, so a worker still reading an

@@ -10,8 +10,11 @@
 
 namespace {
 
-// Room for the address and port fields: 39 characters and the terminator.
-const int ENDPOINT_FIELD_CHARS = 40;
+// Room for the address field, with its terminator: a host name can be
+// 253 characters long, and none may be cut.
+const int HOST_FIELD_CHARS = 256;
+// Room for the port field: 39 characters and the terminator.
+const int PORT_FIELD_CHARS = 40;
 
 void CentreDialog(HWND dialog)
 {
@@ -48,10 +51,10 @@ BOOL OnInitDialog(HWND dialog)
     return TRUE;
 }
 
-NarrowText ReadEndpointField(HWND dialog, int id)
+NarrowText ReadEndpointField(HWND dialog, int id, int count)
 {
-    WCHAR text[ENDPOINT_FIELD_CHARS];
-    UINT length = GetDlgItemTextW(dialog, id, text, ENDPOINT_FIELD_CHARS);
+    WCHAR text[HOST_FIELD_CHARS];
+    UINT length = GetDlgItemTextW(dialog, id, text, count);
     return MakeNarrowText(WideToNarrow(text, static_cast<int>(length)));
 }
 
@@ -78,8 +81,8 @@ void StartServer(HWND dialog)
 
 void OnStart(HWND dialog)
 {
-    AppState.hostName.store(ReadEndpointField(dialog, IDC_HOST));
-    AppState.portName.store(ReadEndpointField(dialog, IDC_PORT));
+    AppState.hostName.store(ReadEndpointField(dialog, IDC_HOST, HOST_FIELD_CHARS));
+    AppState.portName.store(ReadEndpointField(dialog, IDC_PORT, PORT_FIELD_CHARS));
     LRESULT role = SendDlgItemMessageW(dialog, IDC_ROLE, CB_GETCURSEL, 0, 0);
     if (role == ROLE_SERVER)
         StartServer(dialog);

@@ -86,10 +86,10 @@ Clock::time_point After(int limitMs) { return Clock::now() + std::chrono::millis
 
 }  // namespace
 
-int Listen(Family family, int port)
+int Listen(Family family, int port, int backlog)
 {
     int fd = Bound(family, port);
-    if (fd >= 0 && ::listen(fd, SOMAXCONN) != 0) {
+    if (fd >= 0 && ::listen(fd, backlog) != 0) {
         ::close(fd);
         return -1;
     }

@@ -17,8 +17,9 @@ namespace raw {
 enum class Family { V4, V6 };
 
 // A listening socket on the family's loopback address; port 0 lets the
-// system choose. The descriptor, or -1.
-int Listen(Family family, int port = 0);
+// system choose. With a backlog of 0, one connection waiting to be
+// accepted fills its queue. The descriptor, or -1.
+int Listen(Family family, int port = 0, int backlog = 4096);
 // A socket bound to a loopback port but not listening: nothing answers there.
 int BindOnly(Family family);
 // The local port of a bound socket, or -1.

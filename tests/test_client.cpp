@@ -316,32 +316,37 @@ TEST_F(Client, AResetInsteadOfAnEchoIsAReceiveError)
                                        std::to_string(ECONNRESET) + "\r\n")));
 }
 
-TEST_F(Client, ASilentServerIsGivenUpOnAfterThePeerTimeout)
+TEST_F(Client, ASilentOrTricklingServerIsGivenUpOnAtTheDeadline)
 {
     AppState.peerTimeoutMs.store(300);
-    TestServer server;
-    bool closedByClient = false;
-    server.Run([&] {
-        raw::Fd connection = server.Accept();
-        ReceiveOne(connection);
-        // Says nothing, and waits for the test to drop the connection.
-        closedByClient = raw::WaitForEnd(connection.get(), TEST_LIMIT_MS) == raw::End::Closed;
-    });
-    Clock::duration elapsed{};
-    std::u16string log = WithDialog([&](HWND dialog) {
-        SetHostAndPort("127.0.0.1", server.Port().c_str());
-        const auto start = Clock::now();
-        EXPECT_TRUE(Send(dialog, u"anyone?"));
-        elapsed = Clock::now() - start;
-        ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
-        server.Join();
-    });
-    EXPECT_EQ(Narrow(log), Narrow(SentLine("127.0.0.1", "anyone?") +
-                                  Wide("ERROR: Couldn't receive the data! Error = " +
-                                       std::to_string(ETIMEDOUT) + "\r\n")));
-    EXPECT_GE(elapsed, 250ms);
-    EXPECT_LT(elapsed, 3s);
-    EXPECT_TRUE(closedByClient);
+    for (bool trickle : {false, true}) {
+        TestServer server;
+        int trickled = 0;
+        raw::End end = raw::End::Open;
+        server.Run([&] {
+            raw::Fd connection = server.Accept();
+            ReceiveOne(connection);
+            // Says nothing, or a byte every 50 ms (five seconds for the whole
+            // echo), until the client drops the connection.
+            while (trickle && trickled < 99 && raw::WaitForEnd(connection.get(), 50) == raw::End::Open &&
+                   raw::Send(connection.get(), "e"))
+                ++trickled;
+            end = raw::WaitForEnd(connection.get(), TEST_LIMIT_MS);
+        });
+        std::u16string log = WithDialog([&](HWND dialog) {
+            SetHostAndPort("127.0.0.1", server.Port().c_str());
+            EXPECT_TRUE(Send(dialog, u"anyone?"));
+            ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
+            server.Join();
+        });
+        EXPECT_EQ(Narrow(log), Narrow(SentLine("127.0.0.1", "anyone?") +
+                                      Wide("ERROR: Couldn't receive the data! Error = " +
+                                           std::to_string(ETIMEDOUT) + "\r\n")))
+            << trickle;
+        EXPECT_LT(trickled, 99);
+        // Echo bytes left unread make the client's close a reset.
+        EXPECT_TRUE(end == raw::End::Closed || (trickle && end == raw::End::Reset)) << trickle;
+    }
 }
 
 TEST_F(Client, AServerThatResetBeforeTheSendIsASendError)
@@ -367,6 +372,62 @@ TEST_F(Client, AServerThatResetBeforeTheSendIsASendError)
 }
 
 // ---- Connecting --------------------------------------------------------------
+
+TEST_F(Client, AFullListenQueueIsGivenUpOnAtTheConnectDeadline)
+{
+    raw::Fd listener(raw::Listen(raw::Family::V4, 0, 0));
+    const int port = raw::LocalPort(listener.get());
+    raw::Fd waiting(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+    ASSERT_TRUE(waiting.valid());
+    // The queue is full: the system answers no further connection attempt.
+    AppState.peerTimeoutMs.store(300);
+    Clock::duration elapsed{};
+    std::u16string log = WithDialog([&](HWND) {
+        SetHostAndPort("127.0.0.1", std::to_string(port).c_str());
+        const auto start = Clock::now();
+        EXPECT_EQ(ClientConnect(), 0);
+        elapsed = Clock::now() - start;
+        EXPECT_EQ(AppState.clientSocket.load(), INVALID_SOCKET);
+    });
+    EXPECT_EQ(Narrow(log), "Connect to server failed\r\n");
+    // Far below the minutes the system itself would keep trying.
+    EXPECT_LT(elapsed, std::chrono::milliseconds(TEST_LIMIT_MS));
+}
+
+TEST_F(Client, EachResolvedAddressIsTriedUntilOneAnswers)
+{
+    // Without a host the resolver gives the loopback address of each
+    // family; only the last of them has a server.
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    ASSERT_EQ(getaddrinfo(nullptr, "1", &hints, &list), 0);
+    std::vector<int> families;
+    for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next)
+        families.push_back(entry->ai_family);
+    freeaddrinfo(list);
+    if (families.size() < 2)
+        GTEST_SKIP() << "the resolver gives one loopback address here";
+    TestServer server({families.back() == AF_INET6 ? raw::Family::V6 : raw::Family::V4});
+    std::string received;
+    server.EchoOnce(&received);
+    std::u16string log = WithDialog([&](HWND dialog) {
+        SetHostAndPort(nullptr, server.Port().c_str());
+        EXPECT_TRUE(Send(dialog, u"second address"));
+        server.Join();
+    });
+    EXPECT_EQ(received, Padded("second address"));
+    EXPECT_EQ(Narrow(log), Narrow(SentLine("", "second address") + EchoLine("", "second address")));
+}
+
+TEST_F(Client, APortBeyond65535IsRefusedRatherThanWrappedRound)
+{
+    std::u16string log = WithDialog([&](HWND) {
+        SetHostAndPort("127.0.0.1", "110255");
+        EXPECT_EQ(ClientConnect(), 0);
+    });
+    EXPECT_EQ(Narrow(log), "ERROR: Couldn't get resolve the server name/address!");
+}
 
 TEST_F(Client, ASendBeforeAnyStartCannotResolveAndLeavesTheLineOpen)
 {

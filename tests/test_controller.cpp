@@ -229,6 +229,21 @@ TEST_F(Controller, SendToAPortWhereNothingListensFailsToConnect)
     });
 }
 
+TEST_F(Controller, StartTakesALongHostNameWholeAndThePortUpTo39Characters)
+{
+    const std::string name = "build-server-03.engineering.example.com.au.test.example.net42";
+    ASSERT_EQ(name.size(), 61u);
+    RunMain([&](HWND dialog) {
+        SelectRole(dialog, ROLE_CLIENT);
+        TypeInto(dialog, IDC_HOST, QString::fromStdString(name));
+        TypeInto(dialog, IDC_PORT, QString(45, '7'));
+        Click(dialog, IDC_START);
+    });
+    ASSERT_NE(AppState.hostName.load(), nullptr);
+    EXPECT_EQ(std::string(AppState.hostName.load().get()), name);
+    EXPECT_EQ(std::string(AppState.portName.load().get()), std::string(39, '7'));
+}
+
 // The whole client path from the keyboard: the echo comes from a test peer.
 TEST_F(Controller, EnterInTheDataFieldSendsAndClearsIt)
 {

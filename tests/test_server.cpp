@@ -3,12 +3,16 @@
 // dialog's thread keeps serving the worker's log calls. A client that
 // fails its exchange costs only its own connection; set-up failures end
 // the worker, which then holds no socket.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -80,6 +84,47 @@ ClientResult Exchange(raw::Family family, int port, const std::vector<std::strin
     result.end = raw::WaitForEnd(connection.get(), endWaitMs);
     return result;
 }
+
+// Lowers this process's descriptor limit to a little above the highest
+// descriptor open, and takes every descriptor left under it but spare ones.
+// Gives them back, and the limit, when it goes.
+class DescriptorsUsedUp {
+public:
+    explicit DescriptorsUsedUp(int spare)
+    {
+        int highest = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+            highest = std::max(highest, std::stoi(entry.path().filename().string()));
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit lower = saved_;
+        lower.rlim_cur = static_cast<rlim_t>(highest + 16);
+        setrlimit(RLIMIT_NOFILE, &lower);
+        for (int fd; taken_.size() < lower.rlim_cur && (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            taken_.push_back(fd);
+        for (int i = 0; i < spare && !taken_.empty(); ++i) {
+            close(taken_.back());
+            taken_.pop_back();
+        }
+    }
+    ~DescriptorsUsedUp()
+    {
+        GiveBack();
+        setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+    DescriptorsUsedUp(const DescriptorsUsedUp&) = delete;
+    DescriptorsUsedUp& operator=(const DescriptorsUsedUp&) = delete;
+
+    void GiveBack()
+    {
+        for (int fd : taken_)
+            close(fd);
+        taken_.clear();
+    }
+
+private:
+    rlimit saved_{};
+    std::vector<int> taken_;
+};
 
 class Server : public EchoTest {
 protected:
@@ -173,7 +218,8 @@ TEST_F(Server, OneExchangeLogsReadyAcceptedReceivedAndEcho)
         // The connection stays open, and in AppState, until the next one.
         const SOCKET connection = AppState.acceptedSocket.load();
         EXPECT_NE(connection, INVALID_SOCKET);
-        expected = ReadyLine(listener, "AF_INET", "0") + AcceptedLine(connection) +
+        // Port 0 lets the system choose; the ready line shows its choice.
+        expected = ReadyLine(listener, "AF_INET", std::to_string(port)) + AcceptedLine(connection) +
                    ReceivedLine("127.0.0.1", "hello, server") + EchoLine("hello, server");
         EXPECT_EQ(Narrow(LogText(dialog_)), Narrow(expected));
         EXPECT_TRUE(StopWorker());
@@ -200,7 +246,8 @@ TEST_F(Server, ServesOverIPv6)
         client = ExchangeWhilePumping(raw::Family::V6, port, {Padded("over six")});
         ASSERT_TRUE(WaitForLog(u"Send Echo to client"));
         EXPECT_EQ(Narrow(LogText(dialog_)),
-                  Narrow(ReadyLine(listener, "AF_INET6", "0") + AcceptedLine(AppState.acceptedSocket.load()) +
+                  Narrow(ReadyLine(listener, "AF_INET6", std::to_string(port)) +
+                         AcceptedLine(AppState.acceptedSocket.load()) +
                          ReceivedLine("::1", "over six") + EchoLine("over six")));
     });
     EXPECT_EQ(client.echo, Padded("over six"));
@@ -365,6 +412,51 @@ TEST_F(Server, ASilentClientIsGivenUpOnAfterThePeerTimeout)
     EXPECT_EQ(next.echo, Padded("not silent"));
 }
 
+TEST_F(Server, ATricklingClientIsGivenUpOnAtTheDeadline)
+{
+    AppState.peerTimeoutMs.store(300);
+    int trickled = 0;
+    raw::End endOfTrickle = raw::End::Open;
+    ClientResult next;
+    std::u16string log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        RunWhilePumping([&] {
+            raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+            // A byte every 50 ms until the server lets go: the whole message
+            // would take five seconds.
+            while (trickled < 99 && raw::WaitForEnd(connection.get(), 50) == raw::End::Open &&
+                   raw::Send(connection.get(), "t"))
+                ++trickled;
+            endOfTrickle = raw::WaitForEnd(connection.get(), TEST_LIMIT_MS);
+        });
+        ASSERT_TRUE(WaitForLog(u"ERROR: Couldn't receive"));
+        next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("not trickling")});
+        ASSERT_TRUE(WaitForLog(u"Send Echo to client"));
+    });
+    EXPECT_LT(trickled, 99);
+    EXPECT_EQ(endOfTrickle, raw::End::Closed);
+    EXPECT_EQ(Occurrences(log, ReceiveErrorLine(ETIMEDOUT) + u"Accepted TCP connection"), 1) << Narrow(log);
+    EXPECT_EQ(next.echo, Padded("not trickling"));
+}
+
+TEST_F(Server, APeersTextCannotForgeOrReorderLogLines)
+{
+    const std::string forged = "hi\r\nReceived from client(10.9.9.9) <---- transfer OK\xE2\x80\xAEgnp.exe";
+    ClientResult client;
+    std::u16string log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        client = ExchangeWhilePumping(raw::Family::V4, port, {Padded(forged)});
+        ASSERT_TRUE(WaitForLog(u"Send Echo to client"));
+    });
+    EXPECT_EQ(client.echo, Padded(forged));  // the bytes themselves are untouched
+    const std::string shown = "hi\u240D\u240AReceived from client(10.9.9.9) <---- transfer OK\uFFFDgnp.exe";
+    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", shown) + EchoLine(shown)), 1) << Narrow(log);
+    // Ready, accepted, received and echo: each on a line of its own.
+    EXPECT_EQ(Occurrences(log, u"\r\n"), 4) << Narrow(log);
+}
+
 TEST_F(Server, AFailedEchoCostsOnlyThatConnection)
 {
     ClientResult next;
@@ -395,6 +487,44 @@ TEST_F(Server, AFailedEchoCostsOnlyThatConnection)
     EXPECT_EQ(next.echo, Padded("still served"));
 }
 
+TEST_F(Server, AnAcceptWithoutDescriptorsLeftCostsOnlyAMoment)
+{
+    const std::u16string noDescriptorLine =
+        Wide("ERROR: accept() failed with error = " + std::to_string(EMFILE) + "\r\n");
+    std::string firstEcho;
+    ClientResult next;
+    std::u16string log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        DescriptorsUsedUp used(1);
+        // This client takes the one descriptor left, and keeps it. The
+        // worker already holds one for its waiting accept; the accept after
+        // that finds none.
+        raw::Fd first;
+        std::atomic<bool> echoed{false};
+        std::thread client([&] {
+            first = raw::Fd(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+            raw::Send(first.get(), Padded("first"));
+            firstEcho = raw::Receive(first.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS);
+            echoed = true;
+        });
+        const bool failed = WaitForLog(noDescriptorLine);
+        used.GiveBack();
+        PumpUntil([&] { return echoed.load(); });
+        client.join();
+        ASSERT_TRUE(failed) << Narrow(LogText(dialog_));
+        next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("next")});
+        ASSERT_TRUE(WaitForLog(u"Send Echo to client", 2));
+    });
+    EXPECT_EQ(firstEcho, Padded("first"));
+    EXPECT_EQ(next.echo, Padded("next"));
+    // The worker went on after the failure and served the next client.
+    const size_t failedAt = log.find(noDescriptorLine);
+    ASSERT_NE(failedAt, std::u16string::npos);
+    EXPECT_EQ(Occurrences(log.substr(failedAt), ReceivedLine("127.0.0.1", "next") + EchoLine("next")), 1)
+        << Narrow(log);
+}
+
 // ---- Set-up failures and the end of the worker ---------------------------------
 
 TEST_F(Server, AHostNameIsNotANumericAddress)
@@ -407,6 +537,29 @@ TEST_F(Server, AHostNameIsNotANumericAddress)
     });
     EXPECT_EQ(Narrow(log), "ERROR: getaddrinfo failed with error " + std::to_string(EAI_NONAME) + "\r\n");
     EXPECT_EQ(EAI_NONAME, -2);
+}
+
+TEST_F(Server, APortBeyond65535IsRefusedRatherThanWrappedRound)
+{
+    std::u16string log = WithDialog([&](HWND) {
+        for (const char* port : {"65536", "110255"}) {
+            worker_ = StartServerWorker(dialog_, "127.0.0.1", port);
+            EXPECT_TRUE(WorkerEnds());
+            EXPECT_EQ(AppState.listenSocket.load(), INVALID_SOCKET);
+        }
+    });
+    const std::string line = "ERROR: getaddrinfo failed with error " + std::to_string(EAI_SERVICE) + "\r\n";
+    EXPECT_EQ(Narrow(log), line + line);
+}
+
+TEST_F(Server, AnEmptyPortShowsThePortTheSystemChose)
+{
+    std::u16string log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1", "");
+        ASSERT_GT(port, 0);
+        EXPECT_EQ(Narrow(LogText(dialog_)),
+                  Narrow(ReadyLine(AppState.listenSocket.load(), "AF_INET", std::to_string(port))));
+    });
 }
 
 TEST_F(Server, APortInUseFailsToBindAndEndsTheWorker)

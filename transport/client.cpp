@@ -14,11 +14,15 @@ namespace {
 // Room for the data field's text: 99 characters and the terminator.
 const int DATA_FIELD_CHARS = 100;
 
-// Connects s to the list's first address; a non-stream socket needs none.
-bool ConnectTo(SOCKET s, const addrinfo* server)
+// Connects s to one resolved address before deadline; a non-stream
+// socket needs no connection.
+bool ConnectTo(SOCKET s, const addrinfo* server, ULONGLONG deadline)
 {
-    return server->ai_socktype != SOCK_STREAM ||
-           connect(s, server->ai_addr, static_cast<int>(server->ai_addrlen)) != SOCKET_ERROR;
+    if (server->ai_socktype != SOCK_STREAM)
+        return true;
+    DWORD left = TimeLeft(deadline);
+    return left > 0 &&
+           ConnectWithin(s, server->ai_addr, static_cast<int>(server->ai_addrlen), left) != SOCKET_ERROR;
 }
 
 void BuildFromDataField(HWND dialog, EchoMessage* message)
@@ -32,7 +36,7 @@ void BuildFromDataField(HWND dialog, EchoMessage* message)
 
 void LogEcho(const EchoMessage* echo, int outcome, const char* host)
 {
-    char text[ECHO_MESSAGE_SIZE + 1];
+    char text[MESSAGE_TEXT_SIZE];
     if (outcome == RECEIVE_ERROR) {
         AppendLog(u"ERROR: Couldn't receive the data! Error = %d\r\n", WSAGetLastError());
     } else if (outcome == RECEIVE_COMPLETE) {
@@ -47,26 +51,30 @@ void LogEcho(const EchoMessage* echo, int outcome, const char* host)
 
 int ClientConnect(void)
 {
+    NarrowText host = AppState.hostName.load();
+    NarrowText port = AppState.portName.load();
     addrinfo* list;
-    if (ResolveEndpoint(0, &list) != 0) {
+    if (ResolveEndpoint(host.get(), port.get(), 0, &list) != 0) {
         ReplaceClientAddresses(nullptr);
         AppendLog(u"ERROR: Couldn't get resolve the server name/address!");
         return 0;
     }
     ReplaceClientAddresses(list);
-    SOCKET s = socket(list->ai_family, list->ai_socktype, list->ai_protocol);
-    ReplaceSocket(AppState.clientSocket, s);
-    if (s == INVALID_SOCKET) {
-        AppendLog(u"Client create socket failed\r\n");
-        return 0;
-    }
-    if (!ConnectTo(s, list)) {
-        AppendLog(u"Connect to server failed\r\n");
+    // Each address in turn, all within one deadline, until one answers.
+    ULONGLONG deadline = PeerDeadline();
+    bool created = false;
+    for (const addrinfo* server = list; server != nullptr; server = server->ai_next) {
+        SOCKET s = socket(server->ai_family, server->ai_socktype, server->ai_protocol);
+        ReplaceSocket(AppState.clientSocket, s);
+        if (s == INVALID_SOCKET)
+            continue;
+        created = true;
+        if (ConnectTo(s, server, deadline))
+            return 1;
         ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
-        return 0;
     }
-    SetPeerTimeouts(s);
-    return 1;
+    AppendLog(created ? u"Connect to server failed\r\n" : u"Client create socket failed\r\n");
+    return 0;
 }
 
 void ClientExchange(HWND dialog)
@@ -75,15 +83,16 @@ void ClientExchange(HWND dialog)
     BuildFromDataField(dialog, &message);
     SOCKET s = AppState.clientSocket.load();
     const addrinfo* server = AppState.clientAddresses;
-    if (!SendEchoMessage(s, &message, server->ai_addr, static_cast<int>(server->ai_addrlen))) {
+    ULONGLONG deadline = PeerDeadline();
+    if (!SendEchoMessage(s, &message, server->ai_addr, static_cast<int>(server->ai_addrlen), deadline)) {
         AppendLog(u"ERROR: Couldn't send the data! error = %d\r\n", WSAGetLastError());
         return;
     }
     NarrowText host = AppState.hostName.load();
     const char* hostText = host ? host.get() : "";
-    char text[ECHO_MESSAGE_SIZE + 1];
+    char text[MESSAGE_TEXT_SIZE];
     MessageText(&message, text);
     AppendLog(u"Sent to server(%hs) ----> %hs\r\n", hostText, text);
-    int outcome = ReceiveMessage(s, &message, nullptr, nullptr);
+    int outcome = ReceiveMessage(s, &message, nullptr, nullptr, deadline);
     LogEcho(&message, outcome, hostText);
 }

@@ -3,10 +3,12 @@
 
 #include "platform/windows.h"
 
-// Resolves AppState's host and port and connects to the first address.
-// Returns 1 with AppState.clientSocket connected, or 0 after logging why.
+// Resolves AppState's host and port and connects to the first address
+// that answers, trying each in turn within one peer deadline. Returns 1
+// with AppState.clientSocket connected, or 0 after logging why.
 int ClientConnect(void);
 
 // Sends the dialog's data field as one message on AppState.clientSocket
-// and logs the echo, or what went wrong. The connection stays open.
+// and logs the echo, or what went wrong, all within one peer deadline.
+// The connection stays open.
 void ClientExchange(HWND dialog);

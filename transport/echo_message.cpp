@@ -11,6 +11,35 @@ bool IsContinuationByte(char byte)
     return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
 }
 
+// Writes a character of U+0800 to U+FFFF as its three UTF-8 bytes.
+size_t PutCharacter(char* out, unsigned character)
+{
+    out[0] = static_cast<char>(0xE0 | (character >> 12));
+    out[1] = static_cast<char>(0x80 | ((character >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (character & 0x3F));
+    return 3;
+}
+
+// Whether the UTF-8 at bytes is a character that reorders the text around
+// it or ends its line: U+200E, U+200F, U+2028 to U+202E, U+2066 to U+2069.
+bool IsLineBending(const unsigned char* bytes, size_t left)
+{
+    if (left < 3 || bytes[0] != 0xE2)
+        return false;
+    if (bytes[1] == 0x80)
+        return bytes[2] == 0x8E || bytes[2] == 0x8F || (bytes[2] >= 0xA8 && bytes[2] <= 0xAE);
+    return bytes[1] == 0x81 && bytes[2] >= 0xA6 && bytes[2] <= 0xA9;
+}
+
+// Lets the next wait on s last only as long as is left until deadline.
+// False, with the last error set, when nothing is left or s is unusable.
+bool LimitWait(SOCKET s, int option, ULONGLONG deadline)
+{
+    DWORD left = TimeLeft(deadline);
+    return left > 0 && setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&left),
+                                  sizeof left) != SOCKET_ERROR;
+}
+
 }  // namespace
 
 void BuildMessage(const char* text, EchoMessage* message)
@@ -28,38 +57,72 @@ void BuildMessage(const char* text, EchoMessage* message)
     memcpy(message->bytes, text, length);
 }
 
-int SendEchoMessage(SOCKET s, const EchoMessage* message, const sockaddr* to, int toLength)
+ULONGLONG PeerDeadline(void)
 {
-    return sendto(s, message->bytes, ECHO_MESSAGE_SIZE, 0, to, toLength) == ECHO_MESSAGE_SIZE;
+    return GetTickCount64() + AppState.peerTimeoutMs.load();
 }
 
-int ReceiveMessage(SOCKET s, EchoMessage* message, sockaddr* from, int* fromLength)
+DWORD TimeLeft(ULONGLONG deadline)
+{
+    ULONGLONG now = GetTickCount64();
+    if (now < deadline)
+        return static_cast<DWORD>(deadline - now);
+    WSASetLastError(WSAETIMEDOUT);
+    return 0;
+}
+
+int SendEchoMessage(SOCKET s, const EchoMessage* message, const sockaddr* to, int toLength,
+                    ULONGLONG deadline)
+{
+    // A send cut short goes on with the rest, so a failure is always
+    // reported by the call that failed, with its own error code.
+    int sent = 0;
+    while (sent < ECHO_MESSAGE_SIZE) {
+        if (!LimitWait(s, SO_SNDTIMEO, deadline))
+            return 0;
+        int count = sendto(s, message->bytes + sent, ECHO_MESSAGE_SIZE - sent, 0, to, toLength);
+        if (count == SOCKET_ERROR)
+            return 0;
+        sent += count;
+    }
+    return 1;
+}
+
+int ReceiveMessage(SOCKET s, EchoMessage* message, sockaddr* from, int* fromLength,
+                   ULONGLONG deadline)
 {
     memset(message->bytes, 0, ECHO_MESSAGE_SIZE);
     int fromSize = fromLength != nullptr ? *fromLength : 0;
     int total = 0;
-    int received;
-    do {
+    while (total < ECHO_MESSAGE_SIZE) {
+        if (!LimitWait(s, SO_RCVTIMEO, deadline))
+            return RECEIVE_ERROR;
         if (fromLength != nullptr)
             *fromLength = fromSize;
-        received = recvfrom(s, message->bytes + total, ECHO_MESSAGE_SIZE - total, 0, from, fromLength);
-        if (received > 0)
-            total += received;
-    } while (received > 0 && total < ECHO_MESSAGE_SIZE);
-    if (received == SOCKET_ERROR)
-        return RECEIVE_ERROR;
-    return total == ECHO_MESSAGE_SIZE ? RECEIVE_COMPLETE : RECEIVE_INCOMPLETE;
+        int received = recvfrom(s, message->bytes + total, ECHO_MESSAGE_SIZE - total, 0, from, fromLength);
+        if (received == SOCKET_ERROR)
+            return RECEIVE_ERROR;
+        if (received == 0)
+            return RECEIVE_INCOMPLETE;
+        total += received;
+    }
+    return RECEIVE_COMPLETE;
 }
 
-void MessageText(const EchoMessage* message, char text[ECHO_MESSAGE_SIZE + 1])
+void MessageText(const EchoMessage* message, char text[MESSAGE_TEXT_SIZE])
 {
-    memcpy(text, message->bytes, ECHO_MESSAGE_SIZE);
-    text[ECHO_MESSAGE_SIZE] = '\0';
-}
-
-void SetPeerTimeouts(SOCKET s)
-{
-    DWORD timeout = AppState.peerTimeoutMs.load();
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(message->bytes);
+    size_t length = strnlen(message->bytes, ECHO_MESSAGE_SIZE);
+    size_t out = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (bytes[i] < 0x20 || bytes[i] == 0x7F) {
+            out += PutCharacter(text + out, bytes[i] == 0x7F ? 0x2421 : 0x2400 + bytes[i]);
+        } else if (IsLineBending(bytes + i, length - i)) {
+            out += PutCharacter(text + out, 0xFFFD);
+            i += 2;
+        } else {
+            text[out++] = message->bytes[i];
+        }
+    }
+    text[out] = '\0';
 }

@@ -3,7 +3,9 @@
 
 #include "platform/winsock2.h"
 
-// Resolves AppState's host and port texts for a stream socket, of either
-// family, with the resolver flags given. Returns the resolver's result: 0
-// with the list in *list, or its failure code (also the last error).
-int ResolveEndpoint(int flags, addrinfo** list);
+// Resolves host and port texts (either may be null) for a stream socket,
+// of either family, with the resolver flags given. Returns the resolver's
+// result: 0 with the list in *list, or its failure code (also the last
+// error). A port number above 65535 fails as an unknown service, rather
+// than wrapping round to another port as some resolvers let it.
+int ResolveEndpoint(const char* host, const char* port, int flags, addrinfo** list);

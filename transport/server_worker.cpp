@@ -1,5 +1,7 @@
 #include "transport/server_worker.h"
 
+#include <cstring>
+
 #include "core/app_state.h"
 #include "core/event_log.h"
 #include "transport/echo_message.h"
@@ -10,6 +12,13 @@ namespace {
 // The peer's address and its text, kept for one connection at a time.
 const int PEER_ADDRESS_SIZE = 128;
 const int PEER_NAME_SIZE = 128;
+// Room for a port number as text.
+const int PORT_TEXT_SIZE = 32;
+
+// The pause after a failed accept (no descriptors or memory left, a
+// connection aborted, ...): long enough that a lasting failure neither
+// spins nor floods the log, short enough that clients hardly notice.
+const DWORD ACCEPT_RETRY_PAUSE_MS = 100;
 
 const char* FamilyText(int family)
 {
@@ -21,10 +30,25 @@ const char* TypeText(int type)
     return type == SOCK_STREAM ? "TCP" : type == SOCK_DGRAM ? "UDP" : "UNKNOWN";
 }
 
+// The port as the ready line shows it: as typed, unless the system chose
+// it (for 0 or an empty field), then the port it chose.
+const char* ReadyPortText(SOCKET s, const char* typed, char bound[PORT_TEXT_SIZE])
+{
+    if (typed != nullptr && strspn(typed, "0") < strlen(typed))
+        return typed;
+    sockaddr_storage local = {};
+    int length = sizeof local;
+    bound[0] = '\0';
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != SOCKET_ERROR)
+        getnameinfo(reinterpret_cast<sockaddr*>(&local), static_cast<socklen_t>(length), nullptr, 0,
+                    bound, PORT_TEXT_SIZE, NI_NUMERICSERV);
+    return bound;
+}
+
 // Binds and listens on the resolved address. Returns false, with the
 // listening socket closed, when either fails; a socket that could not be
 // created is left for the first accept to report.
-bool Listen(const addrinfo* local)
+bool Listen(const addrinfo* local, const char* port)
 {
     SOCKET s = socket(local->ai_family, local->ai_socktype, local->ai_protocol);
     ReplaceSocket(AppState.listenSocket, s);
@@ -40,22 +64,22 @@ bool Listen(const addrinfo* local)
         ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
         return false;
     }
-    NarrowText port = AppState.portName.load();
+    char bound[PORT_TEXT_SIZE];
     AppendLog(u"Socket 0x%08x ready for connection with %hs family, %hs type, on port %hs\r\n",
               static_cast<unsigned>(s), FamilyText(local->ai_family), TypeText(local->ai_socktype),
-              port ? port.get() : "");
+              ReadyPortText(s, port, bound));
     return true;
 }
 
 // Resolves the numeric address and port, then listens there.
-bool OpenListener(void)
+bool OpenListener(const char* host, const char* port)
 {
     addrinfo* list;
-    if (ResolveEndpoint(AI_PASSIVE | AI_NUMERICHOST, &list) != 0) {
+    if (ResolveEndpoint(host, port, AI_PASSIVE | AI_NUMERICHOST, &list) != 0) {
         AppendLog(u"ERROR: getaddrinfo failed with error %d\r\n", WSAGetLastError());
         return false;
     }
-    bool listening = Listen(list);
+    bool listening = Listen(list, port);
     freeaddrinfo(list);
     return listening;
 }
@@ -70,13 +94,14 @@ void PeerName(SOCKET s, sockaddr_storage* peer, char name[PEER_NAME_SIZE])
         name[0] = '\0';
 }
 
-// Receives one message on s, logs it and echoes it. Returns false after
-// logging a failure; the caller then drops the connection.
-bool Serve(SOCKET s, sockaddr_storage* peer)
+// Receives one message on s, logs it and echoes it, all before deadline.
+// Returns false after logging a failure; the caller then drops the
+// connection.
+bool Serve(SOCKET s, sockaddr_storage* peer, ULONGLONG deadline)
 {
     EchoMessage message;
     int length = PEER_ADDRESS_SIZE;
-    int outcome = ReceiveMessage(s, &message, reinterpret_cast<sockaddr*>(peer), &length);
+    int outcome = ReceiveMessage(s, &message, reinterpret_cast<sockaddr*>(peer), &length, deadline);
     if (outcome == RECEIVE_ERROR) {
         AppendLog(u"ERROR: Couldn't receive the data! Error = %d\r\n", WSAGetLastError());
         return false;
@@ -87,10 +112,10 @@ bool Serve(SOCKET s, sockaddr_storage* peer)
     }
     char name[PEER_NAME_SIZE];
     PeerName(s, peer, name);
-    char text[ECHO_MESSAGE_SIZE + 1];
+    char text[MESSAGE_TEXT_SIZE];
     MessageText(&message, text);
     AppendLog(u"Received from client(%hs) <---- %hs\r\n", name, text);
-    if (!SendEchoMessage(s, &message, reinterpret_cast<sockaddr*>(peer), PEER_ADDRESS_SIZE)) {
+    if (!SendEchoMessage(s, &message, reinterpret_cast<sockaddr*>(peer), PEER_ADDRESS_SIZE, deadline)) {
         AppendLog(u"ERROR: Couldn't send the data! error = %d\r\n", WSAGetLastError());
         return false;
     }
@@ -98,22 +123,32 @@ bool Serve(SOCKET s, sockaddr_storage* peer)
     return true;
 }
 
-// Accepts and serves connections until accept fails. The last good
-// connection stays open until the next one replaces it.
+// The listening socket is still this worker's: the dialog has not closed it.
+bool StillListening(SOCKET listener)
+{
+    return listener != INVALID_SOCKET && AppState.listenSocket.load() == listener;
+}
+
+// Accepts and serves connections until the listening socket is gone. The
+// last good connection stays open until the next one replaces it.
 void ServeConnections(void)
 {
+    SOCKET listener = AppState.listenSocket.load();
     for (;;) {
         sockaddr_storage peer = {};
         int length = PEER_ADDRESS_SIZE;
-        SOCKET s = accept(AppState.listenSocket.load(), reinterpret_cast<sockaddr*>(&peer), &length);
+        SOCKET s = accept(listener, reinterpret_cast<sockaddr*>(&peer), &length);
         if (s == INVALID_SOCKET) {
             AppendLog(u"ERROR: accept() failed with error = %d\r\n", WSAGetLastError());
-            return;
+            if (!StillListening(listener))
+                return;
+            Sleep(ACCEPT_RETRY_PAUSE_MS);
+            continue;
         }
+        ULONGLONG deadline = PeerDeadline();
         ReplaceSocket(AppState.acceptedSocket, s);
         AppendLog(u"Accepted TCP connection from socket 0x%08x\r\n", static_cast<unsigned>(s));
-        SetPeerTimeouts(s);
-        if (!Serve(s, &peer))
+        if (!Serve(s, &peer, deadline))
             ReplaceSocket(AppState.acceptedSocket, INVALID_SOCKET);
     }
 }
@@ -122,8 +157,11 @@ void ServeConnections(void)
 
 DWORD WINAPI ServerWorker(LPVOID)
 {
+    // Taken once: a Start while this worker runs cannot change what it serves.
+    const NarrowText host = AppState.hostName.load();
+    const NarrowText port = AppState.portName.load();
     ReplaceSocket(AppState.acceptedSocket, INVALID_SOCKET);
-    if (OpenListener())
+    if (OpenListener(host.get(), port.get()))
         ServeConnections();
     ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
     CloseConnection(AppState.acceptedSocket);

@@ -3,8 +3,10 @@
 
 #include "platform/windows.h"
 
-// Listens on AppState's numeric address and port and serves connections
-// one after another: each gets one message logged and echoed. A peer that
-// fails its exchange loses only its own connection. Ends, closing its
-// sockets, when set-up or accept fails. The parameter is not used.
+// Listens on AppState's numeric address and port, as they are when it
+// starts, and serves connections one after another: each gets one message
+// logged and echoed within one peer deadline. A peer that fails its
+// exchange loses only its own connection, and a failed accept only a
+// moment. Ends, closing its sockets, when set-up fails or the listening
+// socket is gone. The parameter is not used.
 DWORD WINAPI ServerWorker(LPVOID parameter);

@@ -1,7 +1,9 @@
 // Fuzzes how a received message reaches the log: MessageText on any 100
-// bytes (the input's first, padded with NULs), then each log line that shows
-// a message, formatted into a buffer of the log's size. The peer's name is
-// the input's remaining bytes, so that lines also run past the buffer.
+// bytes (the input's first, padded with NULs) must show each character as
+// itself, but for those that would hide or forge a line, and never overrun
+// its buffer; then each log line that shows a message is formatted into a
+// buffer of the log's size. The peer's name is the input's remaining bytes,
+// so that lines also run past the buffer.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -41,16 +43,33 @@ EchoMessage MessageFrom(const uint8_t* bytes, size_t size)
     return message;
 }
 
-// The text is the message's bytes up to its first NUL, or all 100.
+// The display's promise, said of decoded text: control characters as their
+// pictures, characters that reorder or break a line as U+FFFD.
+std::u16string ShownAs(std::u16string text)
+{
+    for (char16_t& unit : text) {
+        if (unit < 0x20)
+            unit = char16_t(0x2400 + unit);
+        else if (unit == 0x7F)
+            unit = 0x2421;
+        else if (unit == 0x200E || unit == 0x200F || (unit >= 0x2028 && unit <= 0x202E) ||
+                 (unit >= 0x2066 && unit <= 0x2069))
+            unit = model::replacement;
+    }
+    return text;
+}
+
+// The text is the message's bytes up to its first NUL, or all 100, shown
+// as promised, within its buffer.
 std::string CheckedText(const EchoMessage& message)
 {
-    const std::unique_ptr<char[]> text(new char[ECHO_MESSAGE_SIZE + 1]);
-    std::memset(text.get(), 0xA5, ECHO_MESSAGE_SIZE + 1);
+    const std::unique_ptr<char[]> text(new char[MESSAGE_TEXT_SIZE]);
+    std::memset(text.get(), 0xA5, MESSAGE_TEXT_SIZE);
     MessageText(&message, text.get());
-    Require(text[ECHO_MESSAGE_SIZE] == '\0');
+    const std::string_view shown(text.get(), strnlen(text.get(), MESSAGE_TEXT_SIZE));
+    Require(shown.size() < MESSAGE_TEXT_SIZE);
     const std::string_view bytes(message.bytes, ECHO_MESSAGE_SIZE);
-    const std::string_view shown(text.get());
-    Require(shown == bytes.substr(0, bytes.find('\0')));
+    Require(model::DecodeUtf8(shown).text == ShownAs(model::DecodeUtf8(bytes.substr(0, bytes.find('\0'))).text));
     return std::string(shown);
 }
 

@@ -158,7 +158,7 @@ void Receive(SOCKET s, bool askAddress, Outcome& outcome)
     std::memset(&outcome.message, 0xA5, sizeof outcome.message);
     sockaddr* from = askAddress ? reinterpret_cast<sockaddr*>(&outcome.from) : nullptr;
     int* fromLength = askAddress ? &outcome.fromLength : nullptr;
-    outcome.result = ReceiveMessage(s, &outcome.message, from, fromLength);
+    outcome.result = ReceiveMessage(s, &outcome.message, from, fromLength, PeerDeadline());
 }
 
 void CheckOutcome(const Plan& plan, const Outcome& outcome)
