@@ -362,21 +362,32 @@ TEST(SocketClose, WakesSendBlockedInAnotherThread)
     EXPECT_EQ(outcome.error, EBADF);
 }
 
+// A listener with a backlog of 0, and the one connection that fills its
+// queue: the system drops the next one's handshake, so a connect waits.
+struct FullListener {
+    Socket listener;
+    Socket queued;
+    Address address;  // where it listens
+};
+
+void MakeFullListener(FullListener* full)
+{
+    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, "0", AI_PASSIVE, &full->address));
+    full->listener.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_EQ(bind(full->listener.get(), full->address.get(), full->address.length), 0);
+    ASSERT_EQ(listen(full->listener.get(), 0), 0);
+    std::string port;
+    ASSERT_NO_FATAL_FAILURE(BoundPort(full->listener.get(), &port));
+    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, port, 0, &full->address));
+    full->queued.reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_EQ(connect(full->queued.get(), full->address.get(), full->address.length), 0);
+}
+
 TEST(SocketClose, WakesConnectBlockedInAnotherThread)
 {
-    // With a backlog of 0 the listener queues one connection and drops the
-    // next one's handshake, so a second connect waits.
-    Address address;
-    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, "0", AI_PASSIVE, &address));
-    Socket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    ASSERT_EQ(bind(listener.get(), address.get(), address.length), 0);
-    ASSERT_EQ(listen(listener.get(), 0), 0);
-    std::string port;
-    ASSERT_NO_FATAL_FAILURE(BoundPort(listener.get(), &port));
-    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, port, 0, &address));
-    Socket queued(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    ASSERT_EQ(connect(queued.get(), address.get(), address.length), 0);
-
+    FullListener full;
+    ASSERT_NO_FATAL_FAILURE(MakeFullListener(&full));
+    Address address = full.address;
     Socket waiting(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     ASSERT_EQ(SetTimeout(waiting.get(), SO_SNDTIMEO, safetyTimeoutMs), 0);
     const SOCKET handle = waiting.get();
@@ -570,8 +581,25 @@ TEST(SocketTimeout, ASignalDoesNotEndTheWait)
     const char byte = 'x';
     EXPECT_EQ(sendto(connection.server.get(), &byte, 1, 0, nullptr, 0), 1);
     waiter.join();
-    sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_EQ(result.load(), 1) << error.load();
+
+    // Nor does it end a connect that waits for room in a full queue.
+    FullListener full;
+    ASSERT_NO_FATAL_FAILURE(MakeFullListener(&full));
+    Socket connecting(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    std::thread connector([&] {
+        result = ConnectWithin(connecting.get(), full.address.get(), full.address.length, 5000);
+        error = WSAGetLastError();
+    });
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(20ms);
+        pthread_kill(connector.native_handle(), SIGUSR1);
+    }
+    // Room in the queue: the next try of the handshake gets through.
+    Socket accepted(accept(full.listener.get(), nullptr, nullptr));
+    connector.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(result.load(), 0) << error.load();
 }
 
 TEST(SocketTimeout, SendRunsOutWhenThePeerReadsNothing)
