@@ -160,10 +160,17 @@ QFont FontOf(const DLGTEMPLATE& dialogTemplate)
     return font;
 }
 
+// A multi-line edit field's pending text, which other threads append to.
+std::shared_ptr<PendingText> PendingOf(QWidget* widget)
+{
+    auto* edit = dynamic_cast<EditField*>(widget);
+    return edit != nullptr ? edit->Pending() : nullptr;
+}
+
 void AddControl(TemplateDialog* dialog, const DLGITEMTEMPLATE& item, const DialogUnits& units)
 {
     QWidget* widget = CreateControl(item, units.Map(item.x, item.y, item.cx, item.cy), dialog);
-    HWND window = RegisterWindow({widget, dialog->window, item.id, nullptr, dialog->Channel()});
+    HWND window = RegisterWindow({widget, dialog->window, item.id, nullptr, dialog->Channel(), PendingOf(widget)});
     dialog->controls.push_back({window, widget, item});
     if (IsPushButton(item)) {
         int id = item.id;
@@ -199,7 +206,7 @@ std::unique_ptr<TemplateDialog> BuildDialog(const DLGTEMPLATE& dialogTemplate, H
     auto dialog = std::make_unique<TemplateDialog>(procedure, WidgetOfWindow(owner));
     dialog->setWindowTitle(QString::fromUtf16(dialogTemplate.caption ? dialogTemplate.caption : u""));
     dialog->setFont(FontOf(dialogTemplate));
-    dialog->window = RegisterWindow({dialog.get(), owner, 0, nullptr, dialog->Channel()});
+    dialog->window = RegisterWindow({dialog.get(), owner, 0, nullptr, dialog->Channel(), nullptr});
     DialogUnits units = UnitsOf(dialog->font());
     QRect client = units.Map(dialogTemplate.x, dialogTemplate.y, dialogTemplate.cx, dialogTemplate.cy);
     dialog->setFixedSize(client.size());
@@ -218,14 +225,38 @@ HWND FirstTabStop(const TemplateDialog* dialog)
     return nullptr;
 }
 
-// Refuses further calls from other threads, then forgets every handle, so
-// nothing can reach the widgets that are about to be destroyed.
-void RetireDialog(TemplateDialog* dialog)
+// Refuses further calls and text from other threads: the dialog has ended.
+void CloseToOtherThreads(TemplateDialog* dialog)
 {
     dialog->Channel()->Close();
     for (const Control& control : dialog->controls)
+        if (std::shared_ptr<PendingText> pending = PendingOf(control.widget))
+            pending->Close();
+}
+
+// Closes the dialog to other threads, then forgets every handle, so nothing
+// can reach the widgets that are about to be destroyed.
+void RetireDialog(TemplateDialog* dialog)
+{
+    CloseToOtherThreads(dialog);
+    for (const Control& control : dialog->controls)
         UnregisterWindow(control.window);
     UnregisterWindow(dialog->window);
+}
+
+// Appending from another thread needs nothing of the field's thread but a
+// nudge: the text joins the field's pending text at once (so it is in the
+// field when the call returns), and the first text waiting asks the
+// field's thread to show it within a frame.
+LRESULT AppendFromOtherThread(HWND window, const WindowRecord& record, LPCWSTR text)
+{
+    if (record.pending == nullptr || !record.pending->Add(ToWidgetText(text)))
+        return 0;
+    record.channel->Post([window] {
+        if (auto* edit = dynamic_cast<EditField*>(WidgetOfWindow(window)))
+            edit->ScheduleFlush();
+    });
+    return 0;
 }
 
 }  // namespace
@@ -256,19 +287,15 @@ BOOL EndDialog(HWND window, INT_PTR result)
     }
     dialog->result = result;
     dialog->ended = true;
-    dialog->Channel()->Close();
+    CloseToOtherThreads(dialog);
     dialog->done(QDialog::Accepted);
     return TRUE;
 }
 
+// Callable from any thread: it reads only the handle table.
 HWND GetDlgItem(HWND window, int id)
 {
-    TemplateDialog* dialog = DialogOfWindow(window);
-    if (dialog != nullptr)
-        for (const Control& control : dialog->controls)
-            if (control.item.id == id)
-                return control.window;
-    return nullptr;
+    return window != nullptr ? FindChildWindow(window, id) : nullptr;
 }
 
 int GetDlgCtrlID(HWND control)
@@ -288,6 +315,8 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
             record.channel->RunPending();
         return ControlMessage(record.widget, message, wParam, lParam);
     }
+    if (message == EM_APPENDTEXT)
+        return AppendFromOtherThread(window, record, reinterpret_cast<LPCWSTR>(lParam));
     LRESULT result = 0;
     record.channel->Call([&] { result = ControlMessage(WidgetOfWindow(window), message, wParam, lParam); });
     return result;
@@ -295,14 +324,7 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 
 LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    WindowRecord record;
-    if (!LookupWindow(dialog, &record) || record.channel == nullptr)
-        return 0;
-    if (record.channel->OnOwnerThread())
-        return SendMessageW(GetDlgItem(dialog, id), message, wParam, lParam);
-    LRESULT result = 0;
-    record.channel->Call([&] { result = ControlMessage(WidgetOfWindow(GetDlgItem(dialog, id)), message, wParam, lParam); });
-    return result;
+    return SendMessageW(GetDlgItem(dialog, id), message, wParam, lParam);
 }
 
 UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR buffer, int count)
