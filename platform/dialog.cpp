@@ -13,6 +13,7 @@
 
 #include "platform/dialog_channel.h"
 #include "platform/dialog_controls.h"
+#include "platform/dialog_labels.h"
 #include "platform/edit_field.h"
 #include "platform/handles.h"
 #include "platform/winbase.h"
@@ -204,9 +205,13 @@ std::unique_ptr<TemplateDialog> BuildDialog(const DLGTEMPLATE& dialogTemplate, H
     QRect client = units.Map(dialogTemplate.x, dialogTemplate.y, dialogTemplate.cx, dialogTemplate.cy);
     dialog->setFixedSize(client.size());
     dialog->move(client.topLeft());
-    for (WORD i = 0; i < dialogTemplate.cdit; ++i)
+    std::vector<QWidget*> widgets;
+    for (WORD i = 0; i < dialogTemplate.cdit; ++i) {
         AddControl(dialog.get(), dialogTemplate.items[i], units);
+        widgets.push_back(dialog->controls.back().widget);
+    }
     ArrangeControls(dialog.get());
+    NameControlsAfterLabels(dialogTemplate.items, widgets.data(), dialogTemplate.cdit);
     return dialog;
 }
 
