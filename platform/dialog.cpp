@@ -153,10 +153,19 @@ DialogUnits UnitsOf(const QFont& font)
     return DialogUnits{(metrics.horizontalAdvance(alphabet) / 26 + 1) / 2, metrics.height()};
 }
 
+bool IsSystemFont(LPCWSTR face)
+{
+    return face != nullptr && QString::fromUtf16(face).compare(QLatin1String("System"), Qt::CaseInsensitive) == 0;
+}
+
+// "System" stands for the desktop's UI font at the size the user chose, so
+// a larger desktop font makes the whole dialog larger; any other face is
+// taken at the template's size.
 QFont FontOf(const DLGTEMPLATE& dialogTemplate)
 {
     QFont font = QApplication::font();
-    if ((dialogTemplate.style & DS_SETFONT) && dialogTemplate.pointSize > 0)
+    bool sized = (dialogTemplate.style & DS_SETFONT) && dialogTemplate.pointSize > 0;
+    if (sized && !IsSystemFont(dialogTemplate.fontFace))
         font.setPointSize(dialogTemplate.pointSize);
     return font;
 }
