@@ -137,20 +137,23 @@ TemplateDialog* DialogOfWindow(HWND window)
 
 // Dialog units to pixels from the dialog font's average character width
 // and height, so the layout follows the font and the screen's resolution.
+// The width stays fractional: rounded to whole pixels it is off by up to
+// half a pixel per character, enough that at some font sizes (9 pt, 11 pt)
+// labels no longer fit their text.
 struct DialogUnits {
-    int baseX;
+    qreal baseX;
     int baseY;
     QRect Map(short x, short y, short cx, short cy) const
     {
-        return QRect(x * baseX / 4, y * baseY / 8, cx * baseX / 4, cy * baseY / 8);
+        return QRect(qRound(x * baseX / 4), y * baseY / 8, qRound(cx * baseX / 4), cy * baseY / 8);
     }
 };
 
 DialogUnits UnitsOf(const QFont& font)
 {
-    QFontMetrics metrics(font);
     const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    return DialogUnits{(metrics.horizontalAdvance(alphabet) / 26 + 1) / 2, metrics.height()};
+    qreal averageWidth = QFontMetricsF(font).horizontalAdvance(alphabet) / alphabet.size();
+    return DialogUnits{averageWidth, QFontMetrics(font).height()};
 }
 
 bool IsSystemFont(LPCWSTR face)
