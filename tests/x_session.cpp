@@ -73,6 +73,15 @@ pid_t SpawnReporting(const std::function<std::vector<std::string>(int fd)>& argu
     return pid;
 }
 
+// Asks a server this file started to end, and waits for it.
+void Stop(pid_t server)
+{
+    if (server > 0) {
+        kill(server, SIGTERM);
+        WaitForExit(server, 5000);
+    }
+}
+
 }  // namespace
 
 pid_t Spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment)
@@ -112,10 +121,7 @@ XSession::XSession()
 
 XSession::~XSession()
 {
-    if (xvfb_ > 0) {
-        kill(xvfb_, SIGTERM);
-        WaitForExit(xvfb_, 5000);
-    }
+    Stop(xvfb_);
 }
 
 std::vector<std::string> XSession::Environment() const
@@ -201,10 +207,7 @@ SessionBus::SessionBus(const XSession& x)
 
 SessionBus::~SessionBus()
 {
-    if (daemon_ > 0) {
-        kill(daemon_, SIGTERM);
-        WaitForExit(daemon_, 5000);
-    }
+    Stop(daemon_);
 }
 
 std::string Output(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment,
