@@ -13,6 +13,7 @@
 
 #include "platform/dialog_channel.h"
 #include "platform/dialog_controls.h"
+#include "platform/dialog_labels.h"
 #include "platform/edit_field.h"
 #include "platform/handles.h"
 #include "platform/winbase.h"
@@ -136,26 +137,38 @@ TemplateDialog* DialogOfWindow(HWND window)
 
 // Dialog units to pixels from the dialog font's average character width
 // and height, so the layout follows the font and the screen's resolution.
+// The width stays fractional: rounded to whole pixels it is off by up to
+// half a pixel per character, enough that at some font sizes (9 pt, 11 pt)
+// labels no longer fit their text.
 struct DialogUnits {
-    int baseX;
+    qreal baseX;
     int baseY;
     QRect Map(short x, short y, short cx, short cy) const
     {
-        return QRect(x * baseX / 4, y * baseY / 8, cx * baseX / 4, cy * baseY / 8);
+        return QRect(qRound(x * baseX / 4), y * baseY / 8, qRound(cx * baseX / 4), cy * baseY / 8);
     }
 };
 
 DialogUnits UnitsOf(const QFont& font)
 {
-    QFontMetrics metrics(font);
     const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    return DialogUnits{(metrics.horizontalAdvance(alphabet) / 26 + 1) / 2, metrics.height()};
+    qreal averageWidth = QFontMetricsF(font).horizontalAdvance(alphabet) / alphabet.size();
+    return DialogUnits{averageWidth, QFontMetrics(font).height()};
 }
 
+bool IsSystemFont(LPCWSTR face)
+{
+    return face != nullptr && QString::fromUtf16(face).compare(QLatin1String("System"), Qt::CaseInsensitive) == 0;
+}
+
+// "System" stands for the desktop's UI font at the size the user chose, so
+// a larger desktop font makes the whole dialog larger; any other face is
+// taken at the template's size.
 QFont FontOf(const DLGTEMPLATE& dialogTemplate)
 {
     QFont font = QApplication::font();
-    if ((dialogTemplate.style & DS_SETFONT) && dialogTemplate.pointSize > 0)
+    bool sized = (dialogTemplate.style & DS_SETFONT) && dialogTemplate.pointSize > 0;
+    if (sized && !IsSystemFont(dialogTemplate.fontFace))
         font.setPointSize(dialogTemplate.pointSize);
     return font;
 }
@@ -211,9 +224,13 @@ std::unique_ptr<TemplateDialog> BuildDialog(const DLGTEMPLATE& dialogTemplate, H
     QRect client = units.Map(dialogTemplate.x, dialogTemplate.y, dialogTemplate.cx, dialogTemplate.cy);
     dialog->setFixedSize(client.size());
     dialog->move(client.topLeft());
-    for (WORD i = 0; i < dialogTemplate.cdit; ++i)
+    std::vector<QWidget*> widgets;
+    for (WORD i = 0; i < dialogTemplate.cdit; ++i) {
         AddControl(dialog.get(), dialogTemplate.items[i], units);
+        widgets.push_back(dialog->controls.back().widget);
+    }
     ArrangeControls(dialog.get());
+    NameControlsAfterLabels(dialogTemplate.items, widgets.data(), dialogTemplate.cdit);
     return dialog;
 }
 

@@ -2,6 +2,7 @@
 // keyboard handling, closing, and log insertion from another thread.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -77,6 +78,38 @@ TEST(MainDialog, BuildsEveryControlWithItsIdentifierKindAndText)
                                        "Step 2 : Specify IP address", "Step 3 : Specify Port number",
                                        "Step 5 : If act as a role of Client, type data to send to server"}));
         EXPECT_EQ(frames, 6);
+    });
+}
+
+QString AccessibleName(QWidget* widget)
+{
+    return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+}
+
+// What a screen reader announces: each input field and the role list by the
+// step label above it (not by the role shown), each frame by its step.
+TEST(MainDialog, NamesFieldsAndFramesAfterTheirStepLabels)
+{
+    RunDialog(Main(), [](HWND dialog) {
+        SendDlgItemMessageW(dialog, IDC_ROLE, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)u"Server");
+        SendDlgItemMessageW(dialog, IDC_ROLE, CB_SETCURSEL, 0, 0);
+        EXPECT_EQ(AccessibleName(Widget(dialog, IDC_ROLE)), "Step 1 : Select role of Server or Client");
+        QAccessibleInterface* role = QAccessible::queryAccessibleInterface(Widget(dialog, IDC_ROLE));
+        EXPECT_EQ(role->text(QAccessible::Value), "Server");
+        EXPECT_EQ(role->role(), QAccessible::ComboBox);
+        EXPECT_EQ(AccessibleName(Widget(dialog, IDC_HOST)), "Step 2 : Specify IP address");
+        EXPECT_EQ(AccessibleName(Widget(dialog, IDC_PORT)), "Step 3 : Specify Port number");
+        EXPECT_EQ(AccessibleName(Widget(dialog, IDC_DATA)),
+                  "Step 5 : If act as a role of Client, type data to send to server");
+        EXPECT_EQ(AccessibleName(Widget(dialog, IDC_LOG)),
+                  "Step 6 : Recieved data and error message would be showed here.");
+        EXPECT_EQ(AccessibleName(Widget(dialog, IDC_START)), "Start");
+
+        QStringList frames;
+        for (QWidget* control : ControlsInTemplateOrder(dialog))
+            if (qobject_cast<QGroupBox*>(control))
+                frames << AccessibleName(control).left(6);
+        EXPECT_EQ(frames, QStringList({"Step 1", "Step 2", "Step 3", "Step 4", "Step 5", "Step 6"}));
     });
 }
 
