@@ -173,6 +173,15 @@ protected:
         return PumpUntil([&] { return Occurrences(LogText(dialog_), part) >= count; });
     }
 
+    // A connection the worker has accepted and now serves.
+    raw::Fd AcceptedClient(int port)
+    {
+        raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+        EXPECT_TRUE(connection.valid());
+        EXPECT_TRUE(WaitForLog(u"Accepted TCP connection", Occurrences(LogText(dialog_), u"Accepted TCP") + 1));
+        return connection;
+    }
+
     // One client's whole exchange on a thread of its own.
     ClientResult ExchangeWhilePumping(raw::Family family, int port, const std::vector<std::string>& pieces,
                                       int endWaitMs = 0)
@@ -365,10 +374,8 @@ TEST_F(Server, AResetCostsOnlyThatConnection)
     std::u16string log = WithDialog([&](HWND) {
         const int port = StartWorker("127.0.0.1");
         ASSERT_GT(port, 0);
-        raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
-        ASSERT_TRUE(connection.valid());
         // Reset once the worker has the connection and waits for its bytes.
-        ASSERT_TRUE(WaitForLog(u"Accepted TCP connection"));
+        raw::Fd connection = AcceptedClient(port);
         raw::Send(connection.get(), std::string(10, 'r'));
         raw::Reset(connection.release());
         ASSERT_TRUE(WaitForLog(u"ERROR: Couldn't receive"));
@@ -439,8 +446,7 @@ TEST_F(Server, AFailedEchoCostsOnlyThatConnection)
         // While the worker waits for a silent client, the next one sends its
         // message and resets from the listen queue; the worker reads the
         // message, and its echo finds the connection gone.
-        raw::Fd silent(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
-        ASSERT_TRUE(WaitForLog(u"Accepted TCP connection"));
+        raw::Fd silent = AcceptedClient(port);
         raw::Fd gone(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
         ASSERT_TRUE(raw::Send(gone.get(), Padded("gone before the echo")));
         raw::Reset(gone.release());
@@ -469,8 +475,7 @@ TEST_F(Server, AnAcceptWithoutDescriptorsLeftCostsOnlyAMoment)
         ASSERT_GT(port, 0);
         // The first client is accepted while descriptors are left; then,
         // while the worker waits for its message, they are used up.
-        raw::Fd first(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
-        ASSERT_TRUE(WaitForLog(u"Accepted TCP connection"));
+        raw::Fd first = AcceptedClient(port);
         DescriptorsUsedUp used;
         ASSERT_TRUE(raw::Send(first.get(), Padded("first")));
         const bool failed = WaitForLog(noDescriptorLine);
