@@ -176,9 +176,10 @@ protected:
     // A connection the worker has accepted and now serves.
     raw::Fd AcceptedClient(int port)
     {
+        const int before = Occurrences(LogText(dialog_), u"Accepted TCP connection");
         raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
         EXPECT_TRUE(connection.valid());
-        EXPECT_TRUE(WaitForLog(u"Accepted TCP connection", Occurrences(LogText(dialog_), u"Accepted TCP") + 1));
+        EXPECT_TRUE(WaitForLog(u"Accepted TCP connection", before + 1));
         return connection;
     }
 
