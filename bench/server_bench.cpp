@@ -2,8 +2,9 @@
 // against a bare one-thread blocking echo loop, each in a process of its
 // own and driven from this one with 1 and with 8 clients at once. Reports
 // exchanges per second, the server process's CPU time per exchange (user
-// and system, all threads), p50 and p99 latency, resident memory, and the
-// program's CPU time and wake-ups over 10 s of idling.
+// and system, all threads), p50 and p99 latency (each the median of three
+// rounds), resident memory, and the program's CPU time and wake-ups over
+// 10 s of idling.
 // Usage: server_bench [exchanges] [idle-seconds]
 #include <signal.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "bench/load_driver.h"
 #include "bench/program_dialog.h"
@@ -104,32 +106,57 @@ void Stop(const ServerProcess& server)
     waitpid(server.pid, nullptr, 0);
 }
 
+// How many times each load runs, alternating between the two servers; the
+// median of each figure is reported, since a virtual machine's noise comes
+// and goes.
+const int ROUNDS = 3;
+
 struct Measured {
-    LoadResult load;
-    double cpuUsPerExchange = 0;
+    double rate = 0;               // exchanges per second
+    double cpuUsPerExchange = 0;   // the server process's
+    double p50Us = 0;
+    double p99Us = 0;
+    int failed = 0;
 };
 
 Measured Measure(const ServerProcess& server, int exchanges, int clients)
 {
-    Measured measured;
     const ProcessUsage before = UsageOf(server.pid);
-    measured.load = DriveConcurrently(server.port, exchanges, clients);
+    const LoadResult load = DriveConcurrently(server.port, exchanges, clients);
     const ProcessUsage after = UsageOf(server.pid);
-    measured.cpuUsPerExchange = (after.cpuNs - before.cpuNs) / 1e3 / std::max(1, measured.load.completed);
-    return measured;
+    return {Rate(load), (after.cpuNs - before.cpuNs) / 1e3 / std::max(1, load.completed),
+            Percentile(load.latenciesUs, 0.50), Percentile(load.latenciesUs, 0.99), load.failed};
+}
+
+// Each figure's median over the rounds; failures added up.
+Measured Median(std::vector<Measured> rounds)
+{
+    Measured median;
+    auto middle = [&rounds](double Measured::*figure) {
+        std::vector<double> values;
+        for (const Measured& round : rounds)
+            values.push_back(round.*figure);
+        return Percentile(values, 0.5);
+    };
+    median.rate = middle(&Measured::rate);
+    median.cpuUsPerExchange = middle(&Measured::cpuUsPerExchange);
+    median.p50Us = middle(&Measured::p50Us);
+    median.p99Us = middle(&Measured::p99Us);
+    for (const Measured& round : rounds)
+        median.failed += round.failed;
+    return median;
 }
 
 void Print(const char* name, const Measured& measured)
 {
-    std::printf("%s   cpu %6.1f us/exchange\n", Describe(name, measured.load).c_str(),
-                measured.cpuUsPerExchange);
+    std::printf("%-28s %8.0f exchanges/s   cpu %6.1f us/exchange   p50 %7.1f us   p99 %7.1f us   (%d failed)\n",
+                name, measured.rate, measured.cpuUsPerExchange, measured.p50Us, measured.p99Us, measured.failed);
 }
 
 void Compare(const Measured& ours, const Measured& bare)
 {
-    std::printf("ours : bare   rate %.2fx   cpu %.2fx   p99 %.2fx\n", Rate(ours.load) / Rate(bare.load),
-                ours.cpuUsPerExchange / bare.cpuUsPerExchange,
-                Percentile(ours.load.latenciesUs, 0.99) / Percentile(bare.load.latenciesUs, 0.99));
+    std::printf("ours : bare   rate %.2fx   cpu %.2fx   p99 %.2fx\n", ours.rate / bare.rate,
+                ours.cpuUsPerExchange / bare.cpuUsPerExchange, ours.p99Us / bare.p99Us);
 }
 
 // CPU time and wake-ups of the idle program, focus on its Start button.
@@ -163,13 +190,18 @@ int main(int argc, char** argv)
     int failed = 0;
     const long idleKiB = ResidentKiB(program.pid);
     for (int clients : {1, 8}) {
-        std::printf("-- %d client%s at once\n", clients, clients > 1 ? "s" : "");
-        const Measured ours = Measure(program, exchanges, clients);
-        const Measured theirs = Measure(bare, exchanges, clients);
-        Print("bare blocking echo loop", theirs);
-        Print("server worker + dialog log", ours);
-        Compare(ours, theirs);
-        failed += ours.load.failed + theirs.load.failed;
+        std::printf("-- %d client%s at once, median of %d rounds\n", clients, clients > 1 ? "s" : "", ROUNDS);
+        std::vector<Measured> ours, theirs;
+        for (int round = 0; round < ROUNDS; ++round) {
+            theirs.push_back(Measure(bare, exchanges, clients));
+            ours.push_back(Measure(program, exchanges, clients));
+        }
+        const Measured bareMedian = Median(theirs);
+        const Measured ourMedian = Median(ours);
+        Print("bare blocking echo loop", bareMedian);
+        Print("server worker + dialog log", ourMedian);
+        Compare(ourMedian, bareMedian);
+        failed += ourMedian.failed + bareMedian.failed;
     }
     const long afterKiB = ResidentKiB(program.pid);
     std::printf("resident memory: %ld KiB when listening, %ld KiB after the exchanges (%+ld KiB)\n", idleKiB,
