@@ -146,10 +146,14 @@ void ServeConnections(void)
             continue;
         }
         ULONGLONG deadline = PeerDeadline();
-        ReplaceSocket(AppState.acceptedSocket, s);
+        // The connection this one replaces is closed once this exchange is
+        // over, so that closing it does not hold up the new client.
+        SOCKET previous = AppState.acceptedSocket.exchange(s);
         AppendLog(u"Accepted TCP connection from socket 0x%08x\r\n", static_cast<unsigned>(s));
         if (!Serve(s, &peer, deadline))
             ReplaceSocket(AppState.acceptedSocket, INVALID_SOCKET);
+        if (previous != INVALID_SOCKET)
+            closesocket(previous);
     }
 }
 
