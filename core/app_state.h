@@ -6,8 +6,8 @@
 #include <atomic>
 #include <memory>
 
-#include "platform/windows.h"
-#include "platform/winsock2.h"
+#include <windows.h>
+#include <winsock2.h>
 
 // How long one step that waits for a peer may last in all: a connect, or
 // an exchange from its first byte to its last, however the peer trickles.

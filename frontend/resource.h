@@ -1,7 +1,7 @@
 // Identifiers of the program's resources and of the main dialog's controls.
 #pragma once
 
-#include "platform/winuser.h"
+#include <winuser.h>
 
 #define IDS_TITLE 1
 #define IDS_WINDOW_CLASS 3

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "platform/utf8.h"
-#include "platform/winnls.h"
+#include "platform/linux/winnls.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "frontend/resource.h"
-#include "platform/handles.h"
+#include "platform/linux/handles.h"
 #include "tests/dialog_harness.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "frontend/resource.h"
-#include "platform/iphlpapi.h"
+#include "platform/linux/iphlpapi.h"
 #include "tests/dialog_harness.h"
 #include "tests/fake_interfaces.h"
 #include "transport/local_address.h"

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/windows.h"
+#include "platform/linux/windows.h"
 
 namespace {
 

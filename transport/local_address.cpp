@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "frontend/resource.h"
-#include "platform/iphlpapi.h"
+#include <iphlpapi.h>
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "platform/winuser.h"
+#include "platform/linux/winuser.h"
 
 // The program's resources, linked into the executable.
 extern const MODULE PROGRAM_MODULE;

@@ -5,8 +5,8 @@
 #include <map>
 #include <mutex>
 
-#include "platform/winbase.h"
-#include "platform/winuser.h"
+#include "platform/linux/winbase.h"
+#include "platform/linux/winuser.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdarg>
 
-#include "platform/windef.h"
+#include "platform/linux/windef.h"
 
 #define CP_ACP 0
 #define CP_UTF8 65001

@@ -39,7 +39,7 @@
 
 #include <cerrno>
 
-#include "platform/winbase.h"
+#include "platform/linux/winbase.h"
 
 typedef UINT_PTR SOCKET;
 typedef struct addrinfo ADDRINFOA;

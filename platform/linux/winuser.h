@@ -1,7 +1,7 @@
 // Windows, dialogs and their controls, message boxes and resources.
 #pragma once
 
-#include "platform/windef.h"
+#include "platform/linux/windef.h"
 
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 typedef LRESULT(CALLBACK* WNDPROC)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

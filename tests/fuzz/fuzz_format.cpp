@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/winnls.h"
+#include "platform/linux/winnls.h"
 #include "tests/fuzz/text_model.h"
 
 namespace {
