@@ -15,7 +15,7 @@
 
 #include "core/dialog_controller.h"
 #include "frontend/main_window.h"
-#include "frontend/resource.h"
+#include "frontend/resource_tables.h"
 #include "platform/linux/handles.h"
 #include "tests/dialog_harness.h"
 #include "tests/echo_support.h"

@@ -18,7 +18,8 @@
 #include <string>
 #include <thread>
 
-#include "frontend/resource.h"
+#include "frontend/resource_tables.h"
+#include "platform/extensions.h"
 #include "platform/linux/handles.h"
 #include "tests/dialog_harness.h"
 

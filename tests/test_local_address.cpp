@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/resource.h"
+#include "frontend/resource_tables.h"
 #include "platform/linux/iphlpapi.h"
 #include "tests/dialog_harness.h"
 #include "tests/fake_interfaces.h"

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/windows.h"
+#include "platform/extensions.h"
 
 namespace {
 
@@ -171,7 +171,7 @@ TEST(WideCharToMultiByte, AnsiCodePageIsUtf8AndNeverUsesTheDefault)
 std::u16string FormatBoundedV(int count, int* length, LPCWSTR format, va_list args)
 {
     std::vector<WCHAR> buffer(size_t(count) + guardLength, guardUnit);
-    *length = wvsprintfW(buffer.data(), count, format, args);
+    *length = FormatTextV(buffer.data(), count, format, args);
     EXPECT_TRUE(AllEqual(buffer.data() + count, buffer.data() + buffer.size(), guardUnit))
         << "written past count " << count;
     EXPECT_GE(*length, 0);
@@ -199,7 +199,7 @@ template <typename... Args>
 std::u16string Format(LPCWSTR format, Args... args)
 {
     WCHAR buffer[512];
-    const int length = wsprintfW(buffer, 512, format, args...);
+    const int length = FormatText(buffer, 512, format, args...);
     EXPECT_GE(length, 0);
     EXPECT_LT(length, 512);
     if (length < 0 || length >= 512)
@@ -218,7 +218,7 @@ std::u16string FormatExactNarrow(LPCWSTR format, std::string_view narrow)
     return Format(format, static_cast<const char*>(block.get()));
 }
 
-TEST(WsprintfW, FormatsSignedAndUnsignedDecimal)
+TEST(FormatText, FormatsSignedAndUnsignedDecimal)
 {
     EXPECT_EQ(Format(u"%d|%i", 42, -7), u"42|-7");
     EXPECT_EQ(Format(u"%d %d", 0, INT_MAX), u"0 2147483647");
@@ -228,14 +228,14 @@ TEST(WsprintfW, FormatsSignedAndUnsignedDecimal)
     EXPECT_EQ(Format(u"error = %d\r\n", 10054), u"error = 10054\r\n");
 }
 
-TEST(WsprintfW, FormatsHexadecimal)
+TEST(FormatText, FormatsHexadecimal)
 {
     EXPECT_EQ(Format(u"%x %X", 0xdeadbeefu, 0xdeadbeefu), u"deadbeef DEADBEEF");
     EXPECT_EQ(Format(u"%x %X", 0u, 0xABCu), u"0 ABC");
     EXPECT_EQ(Format(u"%x", UINT_MAX), u"ffffffff");
 }
 
-TEST(WsprintfW, PadsNumbersToTheWidth)
+TEST(FormatText, PadsNumbersToTheWidth)
 {
     EXPECT_EQ(Format(u"0x%08x", 0xdeadbeefu), u"0xdeadbeef");
     EXPECT_EQ(Format(u"0x%08x", 5u), u"0x00000005");
@@ -251,7 +251,7 @@ TEST(WsprintfW, PadsNumbersToTheWidth)
     EXPECT_EQ(Format(u"[%3u]", 7u), u"[  7]");
 }
 
-TEST(WsprintfW, SizePrefixesNarrowIntegersTo32And16Bits)
+TEST(FormatText, SizePrefixesNarrowIntegersTo32And16Bits)
 {
     EXPECT_EQ(Format(u"%ld %lu %lx", -123456L, 4000000000UL, 0xfeedUL), u"-123456 4000000000 feed");
     EXPECT_EQ(Format(u"%ld", long(INT_MIN)), u"-2147483648");
@@ -261,7 +261,7 @@ TEST(WsprintfW, SizePrefixesNarrowIntegersTo32And16Bits)
     EXPECT_EQ(Format(u"%hu %hx", 70000u, 0x12345u), u"4464 2345");
 }
 
-TEST(WsprintfW, FormatsCharacters)
+TEST(FormatText, FormatsCharacters)
 {
     EXPECT_EQ(Format(u"%c%c", u'o', u'k'), u"ok");
     EXPECT_EQ(Format(u"%c", 0x20AC), u"\u20AC");
@@ -269,7 +269,7 @@ TEST(WsprintfW, FormatsCharacters)
     EXPECT_EQ(Format(u"%hc%hc", 'a', '\xC3'), u"a\uFFFD");
 }
 
-TEST(WsprintfW, FormatsWideStrings)
+TEST(FormatText, FormatsWideStrings)
 {
     EXPECT_EQ(Format(u"<%s>", u"wide"), u"<wide>");
     EXPECT_EQ(Format(u"<%ls>", u"long"), u"<long>");
@@ -282,7 +282,7 @@ TEST(WsprintfW, FormatsWideStrings)
     EXPECT_EQ(Format(u"[%4s]", u"\U0001F600"), u"[  \U0001F600]");
 }
 
-TEST(WsprintfW, DecodesNarrowUtf8Strings)
+TEST(FormatText, DecodesNarrowUtf8Strings)
 {
     EXPECT_EQ(Format(u"%hs family", "AF_INET"), u"AF_INET family");
     EXPECT_EQ(Format(u"<%hs>", ""), u"<>");
@@ -294,7 +294,7 @@ TEST(WsprintfW, DecodesNarrowUtf8Strings)
               u"[\u00E9t\u00E9   ][    \U0001F600]");
 }
 
-TEST(WsprintfW, ReplacesEachMaximalInvalidUtf8SubpartOnce)
+TEST(FormatText, ReplacesEachMaximalInvalidUtf8SubpartOnce)
 {
     struct Case {
         std::string_view narrow;
@@ -324,7 +324,7 @@ TEST(WsprintfW, ReplacesEachMaximalInvalidUtf8SubpartOnce)
     EXPECT_EQ(FormatExactNarrow(u"[%4hs]", "\xE0\x80"), u"[  \uFFFD\uFFFD]");
 }
 
-TEST(WsprintfW, CopiesPercentAndUnknownDirectives)
+TEST(FormatText, CopiesPercentAndUnknownDirectives)
 {
     EXPECT_EQ(Format(u"100%%"), u"100%");
     EXPECT_EQ(Format(u"%%d %d", 3), u"%d 3");
@@ -335,7 +335,7 @@ TEST(WsprintfW, CopiesPercentAndUnknownDirectives)
     EXPECT_EQ(Format(u"end %08"), u"end %08");
 }
 
-TEST(WsprintfW, FormatsTheProgramsLogLines)
+TEST(FormatText, FormatsTheProgramsLogLines)
 {
     EXPECT_EQ(Format(u"Socket 0x%08x ready for connection with %hs family, %hs type, on port "
                      u"%hs\r\n",
@@ -348,7 +348,7 @@ TEST(WsprintfW, FormatsTheProgramsLogLines)
               u"Received from client(127.0.0.1) <---- h\u00E9llo\r\n");
 }
 
-TEST(WsprintfW, CutsOutputToTheBuffer)
+TEST(FormatText, CutsOutputToTheBuffer)
 {
     EXPECT_EQ(FormatBounded(8, u"%s", u"abcdefghijkl"), u"abcdefg");
     EXPECT_EQ(FormatBounded(13, u"%s", u"abcdefghijkl"), u"abcdefghijkl");  // exact fit
@@ -365,7 +365,7 @@ TEST(WsprintfW, CutsOutputToTheBuffer)
     EXPECT_EQ(FormatBounded(300, u"%s", longLine.c_str()), longLine.substr(0, 299));
 }
 
-TEST(WsprintfW, CutNeverSplitsASurrogatePair)
+TEST(FormatText, CutNeverSplitsASurrogatePair)
 {
     // Room for "ab" and a high surrogate only: the high half is dropped.
     EXPECT_EQ(FormatBounded(4, u"ab\U0001F600"), u"ab");
@@ -380,16 +380,16 @@ TEST(WsprintfW, CutNeverSplitsASurrogatePair)
     EXPECT_EQ(FormatBounded(8, u"%s", loneHigh), std::u16string(loneHigh));
 }
 
-TEST(WsprintfW, TinyAndInvalidBuffersStoreNothingOrAnEmptyString)
+TEST(FormatText, TinyAndInvalidBuffersStoreNothingOrAnEmptyString)
 {
     EXPECT_EQ(FormatBounded(1, u"anything %d", 5), u"");
 
     WCHAR buffer[4] = {guardUnit, guardUnit, guardUnit, guardUnit};
-    EXPECT_EQ(wsprintfW(buffer, 0, u"text"), 0);
-    EXPECT_EQ(wsprintfW(buffer, -5, u"text"), 0);
-    EXPECT_EQ(wsprintfW(buffer, 4, nullptr), 0);
+    EXPECT_EQ(FormatText(buffer, 0, u"text"), 0);
+    EXPECT_EQ(FormatText(buffer, -5, u"text"), 0);
+    EXPECT_EQ(FormatText(buffer, 4, nullptr), 0);
     EXPECT_TRUE(AllEqual(buffer, buffer + 4, guardUnit));
-    EXPECT_EQ(wsprintfW(nullptr, 4, u"text"), 0);
+    EXPECT_EQ(FormatText(nullptr, 4, u"text"), 0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 // Resolves host and port texts (either may be null) for a stream socket,
 // of either family, with the resolver flags given. Returns the resolver's

@@ -3,6 +3,7 @@
 // platform's do, and keep "\n" inside the widget.
 #include "platform/linux/dialog_controls.h"
 
+#include "platform/extensions.h"
 #include "platform/linux/edit_field.h"
 
 #include <QComboBox>

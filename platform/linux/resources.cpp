@@ -58,6 +58,14 @@ HGLOBAL LoadResource(HINSTANCE, HRSRC resource)
     return reinterpret_cast<HGLOBAL>(const_cast<void*>(reinterpret_cast<const RESOURCE*>(resource)->data));
 }
 
+INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR name, HWND owner, DLGPROC procedure, LPARAM initParam)
+{
+    HGLOBAL found = LoadResource(instance, FindResourceW(instance, name, MAKEINTRESOURCEW(RT_DIALOG)));
+    if (found == nullptr)
+        return -1;
+    return DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(found), owner, procedure, initParam);
+}
+
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int count)
 {
     const RESOURCE* found = Find(instance, RT_STRING, static_cast<WORD>(id));

@@ -1,4 +1,4 @@
-// Text conversion and wide formatting.
+// Text conversion.
 #pragma once
 
 #include <cstdarg>
@@ -17,11 +17,3 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
                         LPSTR narrow, int narrowSize, LPCSTR defaultChar,
                         LPBOOL usedDefaultChar);
 
-// printf-style wide formatting into buffer, which holds count characters
-// terminator included. Directives: %d %i %u %x %X %c %s (wide) %hs (narrow
-// UTF-8, invalid bytes shown as U+FFFD) %ls %%, with the flags '-' and '0',
-// a width, and the size prefixes h and l. The output is cut to fit, never
-// inside a surrogate pair, and always terminated when count > 0. Returns
-// the number of characters stored, terminator excluded.
-int wvsprintfW(LPWSTR buffer, int count, LPCWSTR format, va_list args);
-int wsprintfW(LPWSTR buffer, int count, LPCWSTR format, ...);

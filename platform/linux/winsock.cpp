@@ -4,6 +4,7 @@
 // winsock2.h comes first: it hides the system's declarations of the socket
 // calls, which posix_socket.h would otherwise bring in under their own names.
 #include "platform/linux/winsock2.h"
+#include "platform/extensions.h"
 
 #include <sys/time.h>
 
