@@ -4,6 +4,7 @@
 #
 #   setup.sh run     build and start the program
 #   setup.sh test    build and run all tests
+#   setup.sh windows build quillomarde.exe for Windows x86-64
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -38,8 +39,16 @@ test)
     build_in "$build"
     ctest --test-dir "$build" --output-on-failure
     ;;
+windows)
+    # The host compiler writes the resource script; MinGW-w64 builds the rest.
+    packages=(g++ cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools)
+    install_missing
+    build_in "$here/build-windows" -DCMAKE_TOOLCHAIN_FILE="$here/platform/win32/toolchain.cmake" \
+        -DCMAKE_BUILD_TYPE=Release
+    echo "$here/build-windows/quillomarde.exe"
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|windows" >&2
     exit 2
     ;;
 esac

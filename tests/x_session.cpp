@@ -136,7 +136,12 @@ bool XSession::DialogShown() const
 
 pid_t XSession::StartProgram(const std::string& path, int limitMs) const
 {
-    pid_t pid = Spawn({path}, Environment());
+    return StartProgram(std::vector<std::string>{path}, limitMs);
+}
+
+pid_t XSession::StartProgram(const std::vector<std::string>& command, int limitMs) const
+{
+    pid_t pid = Spawn(command, Environment());
     if (pid <= 0)
         return -1;
     if (FocusProgram(pid, limitMs))

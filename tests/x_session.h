@@ -35,6 +35,8 @@ public:
     // Starts the program and waits until its dialog has the keyboard focus;
     // the process, or -1.
     pid_t StartProgram(const std::string& path, int limitMs = 20000) const;
+    // The same for a program started by a command (a loader and its arguments).
+    pid_t StartProgram(const std::vector<std::string>& command, int limitMs = 20000) const;
     // Gives the keyboard focus to the dialog of one running copy of the program.
     bool FocusProgram(pid_t program, int limitMs = 20000) const;
 
