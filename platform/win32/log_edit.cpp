@@ -1,26 +1,22 @@
 // EM_SETLINELIMIT and EM_APPENDTEXT on the platform's own edit control.
-// The EDIT class is superclassed under its own name for this module before
-// wWinMain runs: a dialog creates its controls with the module's instance,
-// and the platform looks for a class among the module's own first. Every
-// other message goes to the platform's edit procedure unchanged.
+// A hook on the program's main thread, set before wWinMain runs, subclasses
+// each multi-line edit control as it is created (the dialogs are made on
+// that thread); the subclass answers the two messages and passes every
+// other message on unchanged.
 #include "platform/extensions.h"
+
+#include <commctrl.h>
 
 namespace {
 
-const WCHAR EDIT_CLASS[] = TEXT("EDIT");
+const WCHAR EDIT_CLASS[] = TEXT("Edit");
+const UINT_PTR LOG_SUBCLASS = 1;
 // Where a control keeps its line limit.
 const WCHAR LINE_LIMIT_PROPERTY[] = TEXT("QuillomardeLineLimit");
 
-WNDPROC platformEdit;  // the platform's edit procedure; set once, before any window exists
-
 LRESULT Base(HWND edit, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return CallWindowProcW(platformEdit, edit, message, wParam, lParam);
-}
-
-bool IsMultiLine(HWND edit)
-{
-    return (GetWindowLongPtrW(edit, GWL_STYLE) & ES_MULTILINE) != 0;
+    return DefSubclassProc(edit, message, wParam, lParam);
 }
 
 // The view shows the last line: the scroll box sits at the bottom, or
@@ -73,28 +69,27 @@ void AppendKeepingView(HWND edit, LPCWSTR text)
     InvalidateRect(edit, nullptr, TRUE);
 }
 
-LRESULT CALLBACK LogEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT CALLBACK LogEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
 {
     switch (message) {
     case WM_CREATE: {
         LRESULT result = Base(edit, message, wParam, lParam);
         // A multi-line control holds about 32,000 characters unless told
         // otherwise; a log of thousands of lines needs far more.
-        if (result == 0 && IsMultiLine(edit))
+        if (result == 0)
             Base(edit, EM_SETLIMITTEXT, 0, 0);
         return result;
     }
     case WM_NCDESTROY:
         RemovePropW(edit, LINE_LIMIT_PROPERTY);
+        RemoveWindowSubclass(edit, LogEditProc, LOG_SUBCLASS);
         return Base(edit, message, wParam, lParam);
     case EM_SETLINELIMIT:
-        if (!IsMultiLine(edit))
-            return 0;
         SetPropW(edit, LINE_LIMIT_PROPERTY, reinterpret_cast<HANDLE>(wParam));
         DropOldestLines(edit);
         return 1;
     case EM_APPENDTEXT:
-        if (!IsMultiLine(edit) || lParam == 0)
+        if (lParam == 0)
             return 0;
         AppendKeepingView(edit, reinterpret_cast<LPCWSTR>(lParam));
         return 1;
@@ -103,19 +98,30 @@ LRESULT CALLBACK LogEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lPar
     }
 }
 
-ATOM RegisterLogEdit(void)
+// Class names may carry a version ("6.0.2600.2982!Edit") under the
+// manifest's Common Controls; the part after the last '!' names the kind.
+bool IsEditClass(HWND window)
 {
-    WNDCLASSEXW edit = {};
-    edit.cbSize = sizeof edit;
-    if (!GetClassInfoExW(nullptr, EDIT_CLASS, &edit))
-        return 0;
-    platformEdit = edit.lpfnWndProc;
-    edit.lpfnWndProc = LogEditProc;
-    edit.hInstance = GetModuleHandleW(nullptr);
-    edit.lpszClassName = EDIT_CLASS;
-    return RegisterClassExW(&edit);
+    WCHAR name[64];
+    int length = GetClassNameW(window, name, 64);
+    LPCWSTR kind = name;
+    for (int i = 0; i < length; ++i)
+        if (name[i] == '!')
+            kind = name + i + 1;
+    return length > 0 && lstrcmpiW(kind, EDIT_CLASS) == 0;
 }
 
-const ATOM logEditClass = RegisterLogEdit();
+LRESULT CALLBACK WatchCreation(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND) {
+        auto window = reinterpret_cast<HWND>(wParam);
+        const CREATESTRUCTW* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
+        if ((create->style & ES_MULTILINE) && IsEditClass(window))
+            SetWindowSubclass(window, LogEditProc, LOG_SUBCLASS, 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+const HHOOK creationHook = SetWindowsHookExW(WH_CBT, WatchCreation, nullptr, GetCurrentThreadId());
 
 }  // namespace
