@@ -5,7 +5,7 @@
 // Built and run on the build machine, against the Linux stand-in headers
 // that define the tables' types.
 //
-//   resource_script ICON_FOLDER MANIFEST VERSION SCRIPT_OUT ICON_OUT
+//   resource_script ICON_FOLDER VERSION SCRIPT_OUT ICON_OUT
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -127,11 +127,11 @@ void WriteVersion(std::FILE* out, const std::string& version, LPCWSTR product)
 
 int main(int argc, char** argv)
 {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: resource_script ICON_FOLDER MANIFEST VERSION SCRIPT_OUT ICON_OUT\n");
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: resource_script ICON_FOLDER VERSION SCRIPT_OUT ICON_OUT\n");
         return 2;
     }
-    std::FILE* out = std::fopen(argv[4], "w");
+    std::FILE* out = std::fopen(argv[3], "w");
     if (out == nullptr)
         return 1;
     std::fprintf(out, "// Written by resource_script from the program's resource tables.\n\n");
@@ -152,13 +152,12 @@ int main(int argc, char** argv)
             WriteAccelerators(out, resource.name, *static_cast<const ACCEL_TABLE*>(resource.data));
             break;
         case RT_GROUP_ICON:
-            if (!WriteIcon(argv[1], *static_cast<const ICON_IMAGES*>(resource.data), argv[5]))
+            if (!WriteIcon(argv[1], *static_cast<const ICON_IMAGES*>(resource.data), argv[4]))
                 return 1;
-            std::fprintf(out, "%u ICON \"%s\"\n\n", resource.name, argv[5]);
+            std::fprintf(out, "%u ICON \"%s\"\n\n", resource.name, argv[4]);
             break;
         }
     }
-    WriteVersion(out, argv[3], product);
-    std::fprintf(out, "1 24 \"%s\"\n", argv[2]);
+    WriteVersion(out, argv[2], product);
     return std::fclose(out) == 0 ? 0 : 1;
 }
