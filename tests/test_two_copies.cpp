@@ -55,6 +55,28 @@ protected:
         ASSERT_TRUE(x_.Keys({"Tab", "Return"}));  // Start
     }
 
+    // Pastes text into the focused field, as a user can: xdotool types a
+    // key that the keyboard lacks by mapping it for a moment, and Wine does
+    // not always catch up with the mapping.
+    void Paste(const std::string& text) const
+    {
+        QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+        // Programs ask this process, the clipboard's owner, for the text: Wine
+        // as soon as the owner changes, Qt at the paste.
+        ServeClipboard();
+        ASSERT_TRUE(x_.Keys({"ctrl+v"}));
+        ServeClipboard();
+    }
+
+    static void ServeClipboard()
+    {
+        auto until = Clock::now() + std::chrono::milliseconds(500);
+        while (Clock::now() < until) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
     // Copies the whole log of a copy that has the focus on Start or on the
     // data field, and returns it.
     std::string CopyLog(const std::vector<std::string>& toLog) const
@@ -147,7 +169,7 @@ TEST_F(TwoCopies, ExchangeWithTheWindowsBuildBothWaysOverBothFamilies)
     if (windows.empty())
         GTEST_SKIP() << "QUILLO_WINE and QUILLO_WINDOWS_EXE name the Windows build";
     const std::vector<std::string> linux = {QUILLOMARDE_PATH};
-    const std::string text = "h\xC3\xA9llo \xE2\x82\xAC";
+    const std::string text = "h\xC3\xA9llo w\xC3\xB6rld \xE2\x82\xAC";
     for (const CrossExchange& exchange : {CrossExchange{"127.0.0.1", "AF_INET", true},
                                           CrossExchange{"127.0.0.1", "AF_INET", false},
                                           CrossExchange{"::1", "AF_INET6", true},
@@ -161,7 +183,7 @@ TEST_F(TwoCopies, ExchangeWithTheWindowsBuildBothWaysOverBothFamilies)
         ASSERT_GT(client, 0);
         EnterEndpointAndRole(port, true, exchange.address);
         ASSERT_TRUE(x_.Keys({"Tab", "Tab"}));
-        ASSERT_TRUE(x_.Type(text));
+        Paste(text);
         ASSERT_TRUE(x_.Keys({"Return"}));
 
         EXPECT_EQ(CopyLog({"shift+Tab"}), "======== Client Starts ========\n"
