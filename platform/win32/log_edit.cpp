@@ -76,8 +76,7 @@ LRESULT CALLBACK LogEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lPar
         LRESULT result = Base(edit, message, wParam, lParam);
         // A multi-line control holds about 32,000 characters unless told
         // otherwise; a log of thousands of lines needs far more.
-        if (result == 0)
-            Base(edit, EM_SETLIMITTEXT, 0, 0);
+        Base(edit, EM_SETLIMITTEXT, 0, 0);
         return result;
     }
     case WM_NCDESTROY:
