@@ -2,18 +2,21 @@
 # Installs what Quillomarde needs on Debian 12, builds it, and then either
 # starts the program or runs every test. Safe to run again, from any folder.
 #
-#   setup.sh run     build and start the program
-#   setup.sh test    build and run all tests
+#   setup.sh run     build the program alone and start it
+#   setup.sh test    build everything and run all tests
 #   setup.sh windows build quillomarde.exe for Windows x86-64
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build="$here/build"
-packages=(g++ cmake ninja-build qt6-base-dev libgtest-dev fonts-dejavu-core xvfb xauth xdotool)
+run_packages=(g++ cmake ninja-build qt6-base-dev fonts-dejavu-core)
+# The tests drive the real program under Xvfb and read its accessibility
+# tree over AT-SPI, on D-Bus buses of their own.
+test_packages=(libgtest-dev xvfb xauth xdotool python3-pyatspi at-spi2-core dbus)
 
 install_missing() {
     local missing=()
-    for package in "${packages[@]}"; do
+    for package in "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return
@@ -23,28 +26,29 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
-build_in() {
-    cmake -S "$here" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLO_WERROR=ON "${@:2}"
-    cmake --build "$1" --parallel
+configure() {
+    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLO_WERROR=ON "$@"
 }
 
 case "${1:-}" in
 run)
-    install_missing
-    build_in "$build"
+    install_missing "${run_packages[@]}"
+    configure -DBUILD_TESTING=OFF
+    cmake --build "$build" --parallel --target quillomarde
     exec "$build/quillomarde"
     ;;
 test)
-    install_missing
-    build_in "$build"
+    install_missing "${run_packages[@]}" "${test_packages[@]}"
+    configure -DBUILD_TESTING=ON -DQUILLO_BENCH=ON
+    cmake --build "$build" --parallel
     ctest --test-dir "$build" --output-on-failure
     ;;
 windows)
     # The host compiler writes the resource script; MinGW-w64 builds the rest.
-    packages=(g++ cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools)
-    install_missing
-    build_in "$here/build-windows" -DCMAKE_TOOLCHAIN_FILE="$here/platform/win32/toolchain.cmake" \
-        -DCMAKE_BUILD_TYPE=Release
+    install_missing g++ cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools
+    cmake -S "$here" -B "$here/build-windows" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_WERROR=ON \
+        -DCMAKE_TOOLCHAIN_FILE="$here/platform/win32/toolchain.cmake"
+    cmake --build "$here/build-windows" --parallel
     echo "$here/build-windows/quillomarde.exe"
     ;;
 *)

@@ -9,7 +9,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 
 namespace {
 
@@ -77,6 +81,8 @@ bool Exchange(int port, int sequence)
     return ok;
 }
 
+}  // namespace
+
 double Percentile(std::vector<double> values, double fraction)
 {
     if (values.empty())
@@ -85,8 +91,6 @@ double Percentile(std::vector<double> values, double fraction)
     size_t index = static_cast<size_t>(fraction * static_cast<double>(values.size() - 1));
     return values[index];
 }
-
-}  // namespace
 
 LoadResult DriveExchanges(int port, int count)
 {
@@ -104,6 +108,44 @@ LoadResult DriveExchanges(int port, int count)
     }
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return result;
+}
+
+LoadResult DriveConcurrently(int port, int count, int clients)
+{
+    std::vector<LoadResult> parts(static_cast<size_t>(clients));
+    std::vector<std::thread> threads;
+    auto start = Clock::now();
+    for (int i = 0; i < clients; ++i) {
+        const int share = count / clients + (i < count % clients ? 1 : 0);
+        threads.emplace_back([&parts, i, port, share] { parts[static_cast<size_t>(i)] = DriveExchanges(port, share); });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    LoadResult total;
+    total.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    for (const LoadResult& part : parts) {
+        total.completed += part.completed;
+        total.failed += part.failed;
+        total.latenciesUs.insert(total.latenciesUs.end(), part.latenciesUs.begin(), part.latenciesUs.end());
+    }
+    return total;
+}
+
+ProcessUsage UsageOf(int pid)
+{
+    ProcessUsage usage;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        std::ifstream schedstat(task.path() / "schedstat");
+        double ns = 0;
+        if (schedstat >> ns)
+            usage.cpuNs += ns;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                usage.switches += std::atol(line.substr(line.find(':') + 1).c_str());
+    }
+    return usage;
 }
 
 int OpenBareListener()

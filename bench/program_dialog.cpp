@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "core/app_state.h"
 #include "core/dialog_controller.h"
@@ -30,9 +31,10 @@ void Press(HWND dialog, int id)
     MainDlgProc(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
 }
 
-long ResidentKiB()
+long ResidentKiB(int pid)
 {
-    FILE* status = std::fopen("/proc/self/status", "r");
+    const std::string path = pid > 0 ? "/proc/" + std::to_string(pid) + "/status" : "/proc/self/status";
+    FILE* status = std::fopen(path.c_str(), "r");
     if (status == nullptr)
         return -1;
     char line[256];

@@ -14,5 +14,5 @@ void RunProgramDialog(const std::function<void(HWND)>& script, const std::functi
 // Presses a button of the dialog as a click would.
 void Press(HWND dialog, int id);
 
-// The process's resident memory in KiB.
-long ResidentKiB();
+// A process's resident memory in KiB (this process's by default).
+long ResidentKiB(int pid = 0);

@@ -5,22 +5,22 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$here/build-bench"
 
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --parallel >/dev/null
 # Qt wants a private runtime folder; a fresh machine's root session may lack one.
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $(uname -r)"
-echo "== 1. server, offscreen"
-QT_QPA_PLATFORM=offscreen "$build/bench/server_bench" 20000
-echo "== 1. server, real window under Xvfb"
-xvfb-run -a -s "-screen 0 1024x768x24 -noreset" env QT_QPA_PLATFORM=xcb "$build/bench/server_bench" 20000
+echo "== 1. server against the bare loop, 1 and 8 clients, then 10 s idle: offscreen"
+QT_QPA_PLATFORM=offscreen "$build/bench/server_bench" 20000 10
+echo "== 1. the same, dialog in a real window under Xvfb"
+xvfb-run -a -s "-screen 0 1024x768x24 -noreset" env QT_QPA_PLATFORM=xcb "$build/bench/server_bench" 20000 10
 echo "== 2. client Send round trip"
 QT_QPA_PLATFORM=offscreen "$build/bench/client_bench" 5000
 echo "== 3. start-up"
 "$build/bench/startup_bench" 20
-echo "== 4. memory after 100,000 exchanges"
-QT_QPA_PLATFORM=offscreen "$build/bench/server_bench" 100000
+echo "== 4. memory after 100,000 exchanges with 1 client, then 100,000 with 8"
+QT_QPA_PLATFORM=offscreen "$build/bench/server_bench" 100000 0
 echo "== 5. log line cost (three runs)"
 for run in 1 2 3; do
     QT_QPA_PLATFORM=offscreen "$build/bench/log_bench" 1000000

@@ -4,8 +4,11 @@
 
 namespace {
 
-const char* const ICON_PICTURES[] = {":/icons/quillomarde-32.png", ":/icons/quillomarde-16.png"};
-const ICON_IMAGES APP_ICON = {ICON_PICTURES, 2};
+// Drawn from frontend/icons/quillomarde.svg, as the installed icons are.
+const char* const ICON_PICTURES[] = {":/icons/quillomarde-16.png", ":/icons/quillomarde-32.png",
+                                     ":/icons/quillomarde-48.png", ":/icons/quillomarde-64.png",
+                                     ":/icons/quillomarde-128.png", ":/icons/quillomarde-256.png"};
+const ICON_IMAGES APP_ICON = {ICON_PICTURES, sizeof ICON_PICTURES / sizeof ICON_PICTURES[0]};
 
 const ACCEL ACCELERATORS[] = {
     {FALT | FNOINVERT, '/', IDM_ALT_SLASH},

@@ -2,6 +2,7 @@
 // keyboard handling, closing, and log insertion from another thread.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "frontend/resource_tables.h"
 #include "platform/extensions.h"
@@ -77,6 +79,38 @@ TEST(MainDialog, BuildsEveryControlWithItsIdentifierKindAndText)
                                        "Step 2 : Specify IP address", "Step 3 : Specify Port number",
                                        "Step 5 : If act as a role of Client, type data to send to server"}));
         EXPECT_EQ(frames, 6);
+    });
+}
+
+QString AccessibleName(QWidget* widget)
+{
+    return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+}
+
+// What a screen reader announces: each input field and the role list by the
+// step label above it (not by the role shown), each frame by its step.
+TEST(MainDialog, NamesFieldsAndFramesAfterTheirStepLabels)
+{
+    RunDialog(Main(), [](HWND dialog) {
+        SendDlgItemMessageW(dialog, IDC_ROLE, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)u"Server");
+        SendDlgItemMessageW(dialog, IDC_ROLE, CB_SETCURSEL, 0, 0);
+        EXPECT_EQ(AccessibleName(Widget(dialog, IDC_ROLE)), "Step 1 : Select role of Server or Client");
+        QAccessibleInterface* role = QAccessible::queryAccessibleInterface(Widget(dialog, IDC_ROLE));
+        EXPECT_EQ(role->text(QAccessible::Value), "Server");
+        EXPECT_EQ(role->role(), QAccessible::ComboBox);
+        EXPECT_EQ(AccessibleName(Widget(dialog, IDC_HOST)), "Step 2 : Specify IP address");
+        EXPECT_EQ(AccessibleName(Widget(dialog, IDC_PORT)), "Step 3 : Specify Port number");
+        EXPECT_EQ(AccessibleName(Widget(dialog, IDC_DATA)),
+                  "Step 5 : If act as a role of Client, type data to send to server");
+        EXPECT_EQ(AccessibleName(Widget(dialog, IDC_LOG)),
+                  "Step 6 : Recieved data and error message would be showed here.");
+        EXPECT_EQ(AccessibleName(Widget(dialog, IDC_START)), "Start");
+
+        QStringList frames;
+        for (QWidget* control : ControlsInTemplateOrder(dialog))
+            if (qobject_cast<QGroupBox*>(control))
+                frames << AccessibleName(control).left(6);
+        EXPECT_EQ(frames, QStringList({"Step 1", "Step 2", "Step 3", "Step 4", "Step 5", "Step 6"}));
     });
 }
 
@@ -258,33 +292,59 @@ TEST(LogInsertion, ReplacesTheSelectionOrInsertsAtTheCaret)
     });
 }
 
-TEST(LogInsertion, CallsFromAnotherThreadLandInCallOrderAndWait)
+std::u16string Line(const std::u16string& prefix, int i)
 {
-    const int LINES = 200;
+    return prefix + QString::number(i).toStdU16String() + u"\r\n";
+}
+
+// Appends from both threads land in call order: a line the dialog's thread
+// appends after it saw a worker's append return comes after that one.
+TEST(LogInsertion, AppendsFromBothThreadsLandInCallOrderAndAreReadAtOnce)
+{
+    const int LINES = 2000;
     std::atomic<int> returned{0};
+    std::atomic<int> seen{0};
+    std::vector<int> mine;  // for each of the dialog's lines, the worker's lines it saw returned
     RunDialog(Main(), [&](HWND dialog) {
         std::thread worker([&] {
             for (int i = 0; i < LINES; ++i) {
-                std::u16string line = u"line " + QString::number(i).toStdU16String() + u"\r\n";
+                std::u16string line = Line(u"worker ", i);
                 SendDlgItemMessageW(dialog, IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)line.c_str());
-                // Synchronous: the text is in the log when the call returns.
-                if (LogText(dialog).ends_with(line))
-                    returned.fetch_add(1);
+                returned.store(i + 1);
+                // A read right after the call sees its text (the dialog's
+                // own lines may follow it already).
+                if (i % 100 == 0 && LogText(dialog).find(line) != std::u16string::npos)
+                    seen.fetch_add(1);
             }
         });
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (returned.load() < LINES && std::chrono::steady_clock::now() < deadline)
-            QTest::qWait(5);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (returned.load() < LINES && std::chrono::steady_clock::now() < deadline) {
+            mine.push_back(returned.load());
+            std::u16string line = Line(u"dialog ", static_cast<int>(mine.size()) - 1);
+            SendDlgItemMessageW(dialog, IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)line.c_str());
+            QTest::qWait(1);
+        }
         worker.join();
-        std::u16string expected;
-        for (int i = 0; i < LINES; ++i)
-            expected += u"line " + QString::number(i).toStdU16String() + u"\r\n";
-        EXPECT_EQ(LogText(dialog), expected);
+        const std::u16string log = LogText(dialog);
+        size_t last = 0;
+        for (int i = 0; i < LINES; ++i) {
+            const size_t at = log.find(Line(u"worker ", i));
+            ASSERT_NE(at, std::u16string::npos) << i;
+            ASSERT_GE(at, last) << i;
+            last = at;
+        }
+        for (size_t d = 0; d < mine.size(); ++d) {
+            const size_t at = log.find(Line(u"dialog ", static_cast<int>(d)));
+            ASSERT_NE(at, std::u16string::npos) << d;
+            if (mine[d] > 0) {
+                EXPECT_GT(at, log.find(Line(u"worker ", mine[d] - 1))) << d;
+            }
+        }
     });
-    EXPECT_EQ(returned.load(), LINES);
+    EXPECT_EQ(seen.load(), LINES / 100);
 }
 
-TEST(LogInsertion, ReturnsAtOnceOnceTheDialogHasEnded)
+TEST(LogInsertion, ACallWaitingForTheDialogsThreadReturnsOnceTheDialogHasEnded)
 {
     HWND ended = nullptr;
     std::thread blocked;
@@ -294,7 +354,7 @@ TEST(LogInsertion, ReturnsAtOnceOnceTheDialogHasEnded)
         // A call made while the dialog's thread is busy is still waiting
         // when the dialog ends; ending it releases the caller.
         blocked = std::thread([&, dialog] {
-            SendDlgItemMessageW(dialog, IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)u"late\r\n");
+            SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
             blockedReturned = true;
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -305,6 +365,7 @@ TEST(LogInsertion, ReturnsAtOnceOnceTheDialogHasEnded)
     EXPECT_TRUE(blockedReturned.load());
     std::thread after([&] {
         EXPECT_EQ(SendDlgItemMessageW(ended, IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)u"gone\r\n"), 0);
+        EXPECT_EQ(SendDlgItemMessageW(ended, IDC_LOG, WM_GETTEXTLENGTH, 0, 0), 0);
     });
     after.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));

@@ -1,6 +1,7 @@
 // The real program in a real X server, driven only with the keyboard, as a
 // new user would: once as the server for a test client, once as the client
-// of a test echo server. Everything talks over loopback.
+// of a test echo server. Everything talks over loopback. Its accessibility
+// tree is read once as a screen reader reads it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -105,6 +106,31 @@ TEST_F(EndToEnd, SendsToATestEchoServerFromTheKeyboard)
     EXPECT_EQ(WaitForExit(program, 5000), 0);
     // The client's connection stayed open after the echo until the program closed it.
     EXPECT_NE(raw::WaitForEnd(connection.get(), 1000), raw::End::Open);
+}
+
+// Over AT-SPI, on a session bus of the test's own: each input field and the
+// role list carries its step label as its name, whatever it holds.
+TEST_F(EndToEnd, NamesItsFieldsAfterTheirStepsForScreenReaders)
+{
+    SessionBus bus(x_);
+    ASSERT_TRUE(bus.Ready()) << "dbus-daemon could not be started";
+    // Qt offers its tree only when a screen reader is said to run; this says so.
+    pid_t program =
+        x_.StartProgram(QUILLOMARDE_PATH, LIMIT_MS, {bus.Variable(), "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"});
+    ASSERT_GT(program, 0);
+    std::vector<std::string> reader = x_.Environment();
+    reader.push_back(bus.Variable());
+    // Debian's own Python, which has the AT-SPI bindings.
+    std::string tree = Output({"/usr/bin/python3", ACCESSIBLE_TREE_SCRIPT, "quillomarde", "10"}, reader, LIMIT_MS);
+    for (const char* field : {"combo box\tStep 1 : Select role of Server or Client\n",
+                              "text\tStep 2 : Specify IP address\n", "text\tStep 3 : Specify Port number\n",
+                              "text\tStep 5 : If act as a role of Client, type data to send to server\n",
+                              "text\tStep 6 : Recieved data and error message would be showed here.\n"})
+        EXPECT_NE(tree.find(field), std::string::npos) << field << "missing from:\n" << tree;
+    EXPECT_EQ(tree.find("text\t\n"), std::string::npos) << "an unnamed field in:\n" << tree;
+
+    ASSERT_TRUE(x_.Keys({"Escape"}));
+    EXPECT_EQ(WaitForExit(program, 5000), 0);
 }
 
 // Closing ends the process with 0 at once wherever the server worker waits:

@@ -173,6 +173,16 @@ protected:
         return PumpUntil([&] { return Occurrences(LogText(dialog_), part) >= count; });
     }
 
+    // A connection the worker has accepted and now serves.
+    raw::Fd AcceptedClient(int port)
+    {
+        const int before = Occurrences(LogText(dialog_), u"Accepted TCP connection");
+        raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+        EXPECT_TRUE(connection.valid());
+        EXPECT_TRUE(WaitForLog(u"Accepted TCP connection", before + 1));
+        return connection;
+    }
+
     // One client's whole exchange on a thread of its own.
     ClientResult ExchangeWhilePumping(raw::Family family, int port, const std::vector<std::string>& pieces,
                                       int endWaitMs = 0)
@@ -365,10 +375,8 @@ TEST_F(Server, AResetCostsOnlyThatConnection)
     std::u16string log = WithDialog([&](HWND) {
         const int port = StartWorker("127.0.0.1");
         ASSERT_GT(port, 0);
-        raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
-        ASSERT_TRUE(connection.valid());
         // Reset once the worker has the connection and waits for its bytes.
-        ASSERT_TRUE(WaitForLog(u"Accepted TCP connection"));
+        raw::Fd connection = AcceptedClient(port);
         raw::Send(connection.get(), std::string(10, 'r'));
         raw::Reset(connection.release());
         ASSERT_TRUE(WaitForLog(u"ERROR: Couldn't receive"));
@@ -431,20 +439,18 @@ TEST_F(Server, APeersTextCannotForgeOrReorderLogLines)
 
 TEST_F(Server, AFailedEchoCostsOnlyThatConnection)
 {
+    AppState.peerTimeoutMs.store(300);
     ClientResult next;
     std::u16string log = WithDialog([&](HWND) {
         const int port = StartWorker("127.0.0.1");
         ASSERT_GT(port, 0);
-        raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
-        ASSERT_TRUE(connection.valid());
-        ASSERT_TRUE(WaitForLog(u"Accepted TCP connection"));
-        // The dialog's thread runs no events now, so the worker, once it has
-        // the message, waits in its log call; the client resets meanwhile,
-        // and the echo that follows finds the connection gone.
-        raw::Send(connection.get(), Padded("gone before the echo"));
-        std::this_thread::sleep_for(200ms);
-        raw::Reset(connection.release());
-        std::this_thread::sleep_for(100ms);
+        // While the worker waits for a silent client, the next one sends its
+        // message and resets from the listen queue; the worker reads the
+        // message, and its echo finds the connection gone.
+        raw::Fd silent = AcceptedClient(port);
+        raw::Fd gone(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+        ASSERT_TRUE(raw::Send(gone.get(), Padded("gone before the echo")));
+        raw::Reset(gone.release());
         ASSERT_TRUE(WaitForLog(u"ERROR: Couldn't send the data!"));
         EXPECT_TRUE(PumpUntil([] { return AppState.acceptedSocket.load() == INVALID_SOCKET; }));
         next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("still served")});
@@ -470,19 +476,12 @@ TEST_F(Server, AnAcceptWithoutDescriptorsLeftCostsOnlyAMoment)
         ASSERT_GT(port, 0);
         // The first client is accepted while descriptors are left; then,
         // while the worker waits for its message, they are used up.
-        raw::Fd first(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
-        ASSERT_TRUE(WaitForLog(u"Accepted TCP connection"));
+        raw::Fd first = AcceptedClient(port);
         DescriptorsUsedUp used;
-        std::atomic<bool> echoed{false};
-        std::thread client([&] {
-            raw::Send(first.get(), Padded("first"));
-            firstEcho = raw::Receive(first.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS);
-            echoed = true;
-        });
+        ASSERT_TRUE(raw::Send(first.get(), Padded("first")));
         const bool failed = WaitForLog(noDescriptorLine);
         used.GiveBack();
-        PumpUntil([&] { return echoed.load(); });
-        client.join();
+        firstEcho = raw::Receive(first.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS);
         ASSERT_TRUE(failed) << Narrow(LogText(dialog_));
         next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("next")});
         ASSERT_TRUE(WaitForLog(u"Send Echo to client", 2));

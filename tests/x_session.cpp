@@ -1,12 +1,14 @@
 #include "tests/x_session.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 extern char** environ;
@@ -47,6 +49,39 @@ std::string ReadLine(int fd)
     return line;
 }
 
+// Starts a server that writes a line saying where to reach it (a display
+// number, a bus address) to the descriptor it is given; returns the process
+// and sets *line, empty when it wrote nothing.
+pid_t SpawnReporting(const std::function<std::vector<std::string>(int fd)>& arguments,
+                     const std::vector<std::string>& extraEnvironment, std::string* line)
+{
+    line->clear();
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = SpawnWith(arguments(fds[1]), extraEnvironment, &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (pid > 0)
+        *line = ReadLine(fds[0]);
+    close(fds[0]);
+    return pid;
+}
+
+// Asks a server this file started to end, and waits for it.
+void Stop(pid_t server)
+{
+    if (server > 0) {
+        kill(server, SIGTERM);
+        WaitForExit(server, 5000);
+    }
+}
+
 }  // namespace
 
 pid_t Spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment)
@@ -68,35 +103,25 @@ int WaitForExit(pid_t pid, int limitMs)
     return -1;
 }
 
-// Xvfb picks a free display and writes its number to the pipe.
+// Xvfb picks a free display and reports its number.
 XSession::XSession()
 {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     // No reset when the last client leaves: a program starting just then
     // would find no display.
-    xvfb_ = SpawnWith({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-noreset",
-                       "-nolisten", "tcp"},
-                      {}, &actions);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    std::string number = ReadLine(fds[0]);
-    close(fds[0]);
+    std::string number;
+    xvfb_ = SpawnReporting(
+        [](int fd) {
+            return std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fd), "-screen", "0", "1024x768x24",
+                                            "-noreset", "-nolisten", "tcp"};
+        },
+        {}, &number);
     if (!number.empty())
         display_ = ":" + number;
 }
 
 XSession::~XSession()
 {
-    if (xvfb_ > 0) {
-        kill(xvfb_, SIGTERM);
-        WaitForExit(xvfb_, 5000);
-    }
+    Stop(xvfb_);
 }
 
 std::vector<std::string> XSession::Environment() const
@@ -134,14 +159,18 @@ bool XSession::DialogShown() const
     return Xdotool({"search", "--onlyvisible", "--name", DIALOG_TITLE});
 }
 
-pid_t XSession::StartProgram(const std::string& path, int limitMs) const
+pid_t XSession::StartProgram(const std::string& path, int limitMs,
+                             const std::vector<std::string>& extraEnvironment) const
 {
-    return StartProgram(std::vector<std::string>{path}, limitMs);
+    return StartProgram(std::vector<std::string>{path}, limitMs, extraEnvironment);
 }
 
-pid_t XSession::StartProgram(const std::vector<std::string>& command, int limitMs) const
+pid_t XSession::StartProgram(const std::vector<std::string>& command, int limitMs,
+                             const std::vector<std::string>& extraEnvironment) const
 {
-    pid_t pid = Spawn(command, Environment());
+    std::vector<std::string> environment = Environment();
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
+    pid_t pid = Spawn(command, environment);
     if (pid <= 0)
         return -1;
     if (FocusProgram(pid, limitMs))
@@ -165,4 +194,55 @@ bool XSession::FocusProgram(pid_t program, int limitMs) const
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
+}
+
+// dbus-daemon reports the new bus's address. Services it starts on demand
+// (the accessibility bus) see this display.
+SessionBus::SessionBus(const XSession& x)
+{
+    std::string address;
+    daemon_ = SpawnReporting(
+        [](int fd) {
+            return std::vector<std::string>{"dbus-daemon", "--session", "--nofork",
+                                            "--print-address=" + std::to_string(fd)};
+        },
+        x.Environment(), &address);
+    if (!address.empty())
+        variable_ = "DBUS_SESSION_BUS_ADDRESS=" + address;
+}
+
+SessionBus::~SessionBus()
+{
+    Stop(daemon_);
+}
+
+std::string Output(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment,
+                   int limitMs)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    pid_t pid = SpawnWith(arguments, extraEnvironment, &actions);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    std::string output;
+    auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    pollfd readable = {fds[0], POLLIN, 0};
+    char buffer[4096];
+    while (pid > 0 && Clock::now() < deadline && poll(&readable, 1, 100) >= 0) {
+        if (!(readable.revents & (POLLIN | POLLHUP)))
+            continue;
+        ssize_t count = read(fds[0], buffer, sizeof buffer);
+        if (count <= 0)
+            break;
+        output.append(buffer, static_cast<size_t>(count));
+    }
+    close(fds[0]);
+    if (pid > 0)
+        WaitForExit(pid, limitMs);
+    return output;
 }

@@ -11,8 +11,10 @@
 #include <memory>
 #include <vector>
 
+#include "platform/extensions.h"
 #include "platform/linux/dialog_channel.h"
 #include "platform/linux/dialog_controls.h"
+#include "platform/linux/dialog_labels.h"
 #include "platform/linux/edit_field.h"
 #include "platform/linux/handles.h"
 #include "platform/linux/winbase.h"
@@ -136,34 +138,53 @@ TemplateDialog* DialogOfWindow(HWND window)
 
 // Dialog units to pixels from the dialog font's average character width
 // and height, so the layout follows the font and the screen's resolution.
+// The width stays fractional: rounded to whole pixels it is off by up to
+// half a pixel per character, enough that at some font sizes (9 pt, 11 pt)
+// labels no longer fit their text.
 struct DialogUnits {
-    int baseX;
+    qreal baseX;
     int baseY;
     QRect Map(short x, short y, short cx, short cy) const
     {
-        return QRect(x * baseX / 4, y * baseY / 8, cx * baseX / 4, cy * baseY / 8);
+        return QRect(qRound(x * baseX / 4), y * baseY / 8, qRound(cx * baseX / 4), cy * baseY / 8);
     }
 };
 
 DialogUnits UnitsOf(const QFont& font)
 {
-    QFontMetrics metrics(font);
     const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    return DialogUnits{(metrics.horizontalAdvance(alphabet) / 26 + 1) / 2, metrics.height()};
+    qreal averageWidth = QFontMetricsF(font).horizontalAdvance(alphabet) / alphabet.size();
+    return DialogUnits{averageWidth, QFontMetrics(font).height()};
 }
 
+bool IsSystemFont(LPCWSTR face)
+{
+    return face != nullptr && QString::fromUtf16(face).compare(QLatin1String("System"), Qt::CaseInsensitive) == 0;
+}
+
+// "System" stands for the desktop's UI font at the size the user chose, so
+// a larger desktop font makes the whole dialog larger; any other face is
+// taken at the template's size.
 QFont FontOf(const DLGTEMPLATE& dialogTemplate)
 {
     QFont font = QApplication::font();
-    if ((dialogTemplate.style & DS_SETFONT) && dialogTemplate.pointSize > 0)
+    bool sized = (dialogTemplate.style & DS_SETFONT) && dialogTemplate.pointSize > 0;
+    if (sized && !IsSystemFont(dialogTemplate.fontFace))
         font.setPointSize(dialogTemplate.pointSize);
     return font;
+}
+
+// A multi-line edit field's pending text, which other threads append to.
+std::shared_ptr<PendingText> PendingOf(QWidget* widget)
+{
+    auto* edit = dynamic_cast<EditField*>(widget);
+    return edit != nullptr ? edit->Pending() : nullptr;
 }
 
 void AddControl(TemplateDialog* dialog, const DLGITEMTEMPLATE& item, const DialogUnits& units)
 {
     QWidget* widget = CreateControl(item, units.Map(item.x, item.y, item.cx, item.cy), dialog);
-    HWND window = RegisterWindow({widget, dialog->window, item.id, nullptr, dialog->Channel()});
+    HWND window = RegisterWindow({widget, dialog->window, item.id, nullptr, dialog->Channel(), PendingOf(widget)});
     dialog->controls.push_back({window, widget, item});
     if (IsPushButton(item)) {
         int id = item.id;
@@ -199,14 +220,18 @@ std::unique_ptr<TemplateDialog> BuildDialog(const DLGTEMPLATE& dialogTemplate, H
     auto dialog = std::make_unique<TemplateDialog>(procedure, WidgetOfWindow(owner));
     dialog->setWindowTitle(QString::fromUtf16(dialogTemplate.caption ? dialogTemplate.caption : u""));
     dialog->setFont(FontOf(dialogTemplate));
-    dialog->window = RegisterWindow({dialog.get(), owner, 0, nullptr, dialog->Channel()});
+    dialog->window = RegisterWindow({dialog.get(), owner, 0, nullptr, dialog->Channel(), nullptr});
     DialogUnits units = UnitsOf(dialog->font());
     QRect client = units.Map(dialogTemplate.x, dialogTemplate.y, dialogTemplate.cx, dialogTemplate.cy);
     dialog->setFixedSize(client.size());
     dialog->move(client.topLeft());
-    for (WORD i = 0; i < dialogTemplate.cdit; ++i)
+    std::vector<QWidget*> widgets;
+    for (WORD i = 0; i < dialogTemplate.cdit; ++i) {
         AddControl(dialog.get(), dialogTemplate.items[i], units);
+        widgets.push_back(dialog->controls.back().widget);
+    }
     ArrangeControls(dialog.get());
+    NameControlsAfterLabels(dialogTemplate.items, widgets.data(), dialogTemplate.cdit);
     return dialog;
 }
 
@@ -218,14 +243,38 @@ HWND FirstTabStop(const TemplateDialog* dialog)
     return nullptr;
 }
 
-// Refuses further calls from other threads, then forgets every handle, so
-// nothing can reach the widgets that are about to be destroyed.
-void RetireDialog(TemplateDialog* dialog)
+// Refuses further calls and text from other threads: the dialog has ended.
+void CloseToOtherThreads(TemplateDialog* dialog)
 {
     dialog->Channel()->Close();
     for (const Control& control : dialog->controls)
+        if (std::shared_ptr<PendingText> pending = PendingOf(control.widget))
+            pending->Close();
+}
+
+// Closes the dialog to other threads, then forgets every handle, so nothing
+// can reach the widgets that are about to be destroyed.
+void RetireDialog(TemplateDialog* dialog)
+{
+    CloseToOtherThreads(dialog);
+    for (const Control& control : dialog->controls)
         UnregisterWindow(control.window);
     UnregisterWindow(dialog->window);
+}
+
+// Appending from another thread needs nothing of the field's thread but a
+// nudge: the text joins the field's pending text at once (so it is in the
+// field when the call returns), and the first text waiting asks the
+// field's thread to show it within a frame.
+LRESULT AppendFromOtherThread(HWND window, const WindowRecord& record, LPCWSTR text)
+{
+    if (record.pending == nullptr || !record.pending->Add(ToWidgetText(text)))
+        return 0;
+    record.channel->Post([window] {
+        if (auto* edit = dynamic_cast<EditField*>(WidgetOfWindow(window)))
+            edit->ScheduleFlush();
+    });
+    return 0;
 }
 
 }  // namespace
@@ -256,19 +305,15 @@ BOOL EndDialog(HWND window, INT_PTR result)
     }
     dialog->result = result;
     dialog->ended = true;
-    dialog->Channel()->Close();
+    CloseToOtherThreads(dialog);
     dialog->done(QDialog::Accepted);
     return TRUE;
 }
 
+// Callable from any thread: it reads only the handle table.
 HWND GetDlgItem(HWND window, int id)
 {
-    TemplateDialog* dialog = DialogOfWindow(window);
-    if (dialog != nullptr)
-        for (const Control& control : dialog->controls)
-            if (control.item.id == id)
-                return control.window;
-    return nullptr;
+    return window != nullptr ? FindChildWindow(window, id) : nullptr;
 }
 
 int GetDlgCtrlID(HWND control)
@@ -288,6 +333,8 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
             record.channel->RunPending();
         return ControlMessage(record.widget, message, wParam, lParam);
     }
+    if (message == EM_APPENDTEXT)
+        return AppendFromOtherThread(window, record, reinterpret_cast<LPCWSTR>(lParam));
     LRESULT result = 0;
     record.channel->Call([&] { result = ControlMessage(WidgetOfWindow(window), message, wParam, lParam); });
     return result;
@@ -295,14 +342,7 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 
 LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    WindowRecord record;
-    if (!LookupWindow(dialog, &record) || record.channel == nullptr)
-        return 0;
-    if (record.channel->OnOwnerThread())
-        return SendMessageW(GetDlgItem(dialog, id), message, wParam, lParam);
-    LRESULT result = 0;
-    record.channel->Call([&] { result = ControlMessage(WidgetOfWindow(GetDlgItem(dialog, id)), message, wParam, lParam); });
-    return result;
+    return SendMessageW(GetDlgItem(dialog, id), message, wParam, lParam);
 }
 
 UINT GetDlgItemTextW(HWND dialog, int id, LPWSTR buffer, int count)

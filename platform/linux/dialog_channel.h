@@ -1,9 +1,9 @@
-// Carries calls from other threads to a dialog's own thread. A caller waits
-// until its call has run there; once the dialog has ended, calls are
-// refused at once, so a caller never waits for a dialog that is gone.
+// Carries calls from other threads to a dialog's own thread. A caller of
+// Call waits until its call has run there; a caller of Post does not. Once
+// the dialog has ended, calls are refused at once, so a caller never waits
+// for a dialog that is gone.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -25,8 +25,11 @@ public:
     // From any other thread: runs job on the owner thread and waits for it.
     // Returns false, without running it, once the channel is closed.
     bool Call(const std::function<void()>& job);
+    // From any thread: runs job on the owner thread soon, without waiting.
+    // Returns false, without keeping it, once the channel is closed.
+    bool Post(std::function<void()> job);
     // On the owner thread, when the wake descriptor is readable: runs the
-    // waiting calls, and the ones that follow them closely.
+    // waiting calls.
     void Serve();
     // On the owner thread: runs every waiting call, oldest first. Does
     // nothing when called from inside one of those calls.
@@ -36,22 +39,24 @@ public:
 
 private:
     enum State { WAITING, RAN, REFUSED };
-    struct Pending {
-        const std::function<void()>* job;
-        State state;              // guarded by mutex_
-        std::atomic<bool> done;   // set once state is final; the caller may then leave
+    // A caller of Call, waiting for its job's outcome.
+    struct Waiter {
+        State state = WAITING;  // guarded by mutex_
+    };
+    struct Job {
+        std::function<void()> run;
+        Waiter* waiter;  // null for a posted job
     };
 
-    void Wake();
-    void Finish(Pending* pending, State state);
+    bool Enqueue(Job job);
+    void Finish(Waiter* waiter, State state);
     void RunQueued(std::unique_lock<std::mutex>& lock);
 
     const std::thread::id owner_;
     const int wakeFd_;
     std::mutex mutex_;
     std::condition_variable finished_;
-    std::deque<Pending*> queue_;
-    std::atomic<bool> queued_{false};  // queue_ is not empty
+    std::deque<Job> queue_;
     bool closed_ = false;
     bool wakePending_ = false;  // the wake descriptor is readable
     bool running_ = false;      // owner thread only: calls are being run

@@ -28,14 +28,6 @@ QString FromWide(LPCWSTR text)
     return text == nullptr ? QString() : QString::fromUtf16(text);
 }
 
-QString ToWidgetText(LPCWSTR text)
-{
-    QString converted = FromWide(text);
-    converted.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    converted.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return converted;
-}
-
 QString ToProgramText(QString text)
 {
     return text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
@@ -191,6 +183,14 @@ LRESULT ComboMessage(QComboBox* combo, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 }  // namespace
+
+QString ToWidgetText(LPCWSTR text)
+{
+    QString converted = FromWide(text);
+    converted.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    converted.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return converted;
+}
 
 bool IsPushButton(const DLGITEMTEMPLATE& item)
 {

@@ -5,11 +5,15 @@
 #include "platform/linux/winuser.h"
 
 class QRect;
+class QString;
 class QWidget;
 
 // Builds the widget for one template item as a child of parent, placed at
 // rect (in pixels).
 QWidget* CreateControl(const DLGITEMTEMPLATE& item, const QRect& rect, QWidget* parent);
+
+// Text as a widget holds it: "\r\n" and lone "\r" become "\n".
+QString ToWidgetText(LPCWSTR text);
 
 // Carries out a window message on a control's widget, on its own thread.
 LRESULT ControlMessage(QWidget* widget, UINT message, WPARAM wParam, LPARAM lParam);

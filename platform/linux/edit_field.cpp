@@ -58,11 +58,38 @@ void EditField::ReplaceSelection(const QString& text)
     setTextCursor(at);
 }
 
+bool PendingText::Add(const QString& text)
+{
+    std::lock_guard lock(mutex_);
+    if (closed_)
+        return false;
+    const bool first = text_.isEmpty();
+    text_ += text;
+    return first;
+}
+
+QString PendingText::Take()
+{
+    std::lock_guard lock(mutex_);
+    return std::exchange(text_, QString());
+}
+
+void PendingText::Close()
+{
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+}
+
 void EditField::AppendText(const QString& text)
 {
-    if (pending_.isEmpty())
+    if (pending_->Add(text))
+        ScheduleFlush();
+}
+
+void EditField::ScheduleFlush()
+{
+    if (!flushTimer_.isActive())
         flushTimer_.start();
-    pending_ += text;
 }
 
 void EditField::SetLineLimit(int limit)
@@ -73,10 +100,11 @@ void EditField::SetLineLimit(int limit)
 
 void EditField::Flush()
 {
-    if (pending_.isEmpty())
+    const QString text = pending_->Take();
+    if (text.isEmpty())
         return;
     flushTimer_.stop();
-    AppendKeepingView(std::exchange(pending_, QString()));
+    AppendKeepingView(text);
 }
 
 // A reader who has scrolled away from the end keeps the same lines in view,

@@ -72,3 +72,14 @@ HWND WindowOfWidget(const QWidget* widget)
     WindowRecord record;
     return LookupWindow(window, &record) ? window : nullptr;
 }
+
+HWND FindChildWindow(HWND parent, int id)
+{
+    HandleTable& table = Table();
+    std::lock_guard lock(table.mutex);
+    UINT_PTR first = 0;
+    for (const auto& [value, record] : table.windows)
+        if (record.parent == parent && record.id == id && (first == 0 || value < first))
+            first = value;
+    return reinterpret_cast<HWND>(first);
+}

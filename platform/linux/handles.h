@@ -9,6 +9,7 @@
 
 class QWidget;
 class DialogChannel;
+class PendingText;
 
 struct WindowRecord {
     QWidget* widget = nullptr;  // null for a window that has no widget of its own
@@ -17,6 +18,8 @@ struct WindowRecord {
     WNDPROC procedure = nullptr;
     // The dialog's cross-thread channel, shared by the dialog and its controls.
     std::shared_ptr<DialogChannel> channel;
+    // A multi-line edit field's text appended from other threads; else null.
+    std::shared_ptr<PendingText> pending;
 };
 
 HWND RegisterWindow(const WindowRecord& record);
@@ -27,3 +30,6 @@ bool LookupWindow(HWND window, WindowRecord* record);
 QWidget* WidgetOfWindow(HWND window);
 // The handle of a registered widget, or null.
 HWND WindowOfWidget(const QWidget* widget);
+// The first window registered with this parent and control identifier, or
+// null. Callable from any thread.
+HWND FindChildWindow(HWND parent, int id);

@@ -13,7 +13,7 @@ int main(int argc, char** argv)
     int exitCode;
     {
         QApplication application(argc, argv);
-        QGuiApplication::setDesktopFileName(QStringLiteral("quillomarde"));
+        QGuiApplication::setDesktopFileName(QStringLiteral("org.quillomarde.Quillomarde"));
         exitCode = wWinMain(reinterpret_cast<HINSTANCE>(const_cast<MODULE*>(&PROGRAM_MODULE)), nullptr,
                            nullptr, SW_SHOWDEFAULT);
     }

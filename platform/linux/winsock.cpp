@@ -450,6 +450,9 @@ int closesocket(SOCKET s)
     record->closed.store(true);
     // Wakes a call blocked on the socket in another thread (it then sees the
     // closed flag). An unconnected socket reports ENOTCONN, which is harmless.
-    posix::shutdown(record->fd, SHUT_RDWR);
+    // Out of the table, the record gains no new holder: with none but this
+    // one, no call is under way, and the descriptor's close does it all.
+    if (record.use_count() > 1)
+        posix::shutdown(record->fd, SHUT_RDWR);
     return 0;
 }

@@ -1,0 +1,12 @@
+// Names of a dialog's controls for assistive technology, taken from the
+// template as the platform's dialog manager takes them.
+#pragma once
+
+#include "platform/linux/winuser.h"
+
+class QWidget;
+
+// Gives each edit field and combo box the text of the label that stands
+// above it in its frame, and each frame without a title the text of its
+// topmost label. widgets[i] is the control built from items[i].
+void NameControlsAfterLabels(const DLGITEMTEMPLATE* items, QWidget* const* widgets, int count);
