@@ -7,6 +7,7 @@
 //
 //   resource_script ICON_FOLDER VERSION SCRIPT_OUT ICON_OUT
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
