@@ -165,10 +165,10 @@ struct CrossExchange {
 // line by line as the Linux build writes them, apart from handle values.
 TEST_F(TwoCopies, ExchangeWithTheWindowsBuildBothWaysOverBothFamilies)
 {
-    const std::vector<std::string> windows = WindowsCommand();
-    if (windows.empty())
+    const std::vector<std::string> windowsCopy = WindowsCommand();
+    if (windowsCopy.empty())
         GTEST_SKIP() << "QUILLO_WINE and QUILLO_WINDOWS_EXE name the Windows build";
-    const std::vector<std::string> linux = {QUILLOMARDE_PATH};
+    const std::vector<std::string> linuxCopy = {QUILLOMARDE_PATH};
     const std::string text = "h\xC3\xA9llo w\xC3\xB6rld \xE2\x82\xAC";
     for (const CrossExchange& exchange : {CrossExchange{"127.0.0.1", "AF_INET", true},
                                           CrossExchange{"127.0.0.1", "AF_INET", false},
@@ -176,10 +176,10 @@ TEST_F(TwoCopies, ExchangeWithTheWindowsBuildBothWaysOverBothFamilies)
                                           CrossExchange{"::1", "AF_INET6", false}}) {
         SCOPED_TRACE(exchange.address + (exchange.windowsServes ? ", Windows serves" : ", Linux serves"));
         int port = FreePort();
-        pid_t server = x_.StartProgram(exchange.windowsServes ? windows : linux);
+        pid_t server = x_.StartProgram(exchange.windowsServes ? windowsCopy : linuxCopy);
         ASSERT_GT(server, 0);
         EnterEndpointAndRole(port, false, exchange.address);
-        pid_t client = x_.StartProgram(exchange.windowsServes ? linux : windows);
+        pid_t client = x_.StartProgram(exchange.windowsServes ? linuxCopy : windowsCopy);
         ASSERT_GT(client, 0);
         EnterEndpointAndRole(port, true, exchange.address);
         ASSERT_TRUE(x_.Keys({"Tab", "Tab"}));
