@@ -7,9 +7,10 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -148,11 +149,15 @@ std::vector<std::string> WindowsCommand()
     return {wine, program};
 }
 
-// Socket handles differ from run to run and between the systems.
-std::string WithoutHandles(const std::string& log)
+// Socket handles (0x and eight hexadecimal digits) differ from run to run
+// and between the systems.
+std::string WithoutHandles(std::string log)
 {
-    static const std::regex handle("0x[0-9a-f]{8}");
-    return std::regex_replace(log, handle, "0x????????");
+    auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    for (size_t at = log.find("0x"); at != std::string::npos; at = log.find("0x", at + 2))
+        if (at + 10 <= log.size() && std::all_of(log.begin() + at + 2, log.begin() + at + 10, hex))
+            log.replace(at + 2, 8, "????????");
+    return log;
 }
 
 struct CrossExchange {
