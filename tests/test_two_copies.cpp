@@ -33,9 +33,12 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(x_.Ready()) << "Xvfb could not be started";
-        // This process reads the clipboard of the same X server.
-        for (const std::string& variable : x_.Environment())
-            putenv(strdup(variable.c_str()));
+        // This process reads the clipboard of the same X server. setenv
+        // copies, so a second test's values do not leak the first's.
+        for (const std::string& variable : x_.Environment()) {
+            const size_t equals = variable.find('=');
+            setenv(variable.substr(0, equals).c_str(), variable.substr(equals + 1).c_str(), 1);
+        }
         static int argc = 1;
         static char name[] = "test_two_copies";
         static char* argv[] = {name, nullptr};
