@@ -4,6 +4,7 @@
 #
 #   setup.sh run     build the program alone and start it
 #   setup.sh test    build everything and run all tests
+#   setup.sh windows build quillomarde.exe for Windows x86-64
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -42,8 +43,16 @@ test)
     cmake --build "$build" --parallel
     ctest --test-dir "$build" --output-on-failure
     ;;
+windows)
+    # The host compiler writes the resource script; MinGW-w64 builds the rest.
+    install_missing g++ cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools
+    cmake -S "$here" -B "$here/build-windows" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_WERROR=ON \
+        -DCMAKE_TOOLCHAIN_FILE="$here/platform/win32/toolchain.cmake"
+    cmake --build "$here/build-windows" --parallel
+    echo "$here/build-windows/quillomarde.exe"
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|windows" >&2
     exit 2
     ;;
 esac

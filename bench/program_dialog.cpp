@@ -7,7 +7,7 @@
 
 #include "core/app_state.h"
 #include "core/dialog_controller.h"
-#include "frontend/resource.h"
+#include "frontend/resource_tables.h"
 
 void RunProgramDialog(const std::function<void(HWND)>& script, const std::function<bool()>& finished)
 {

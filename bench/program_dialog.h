@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/windows.h"
+#include "platform/linux/windows.h"
 
 // Runs the main dialog modally; script runs on the dialog's thread once the
 // dialog is shown, and the dialog is closed (as the user would) once

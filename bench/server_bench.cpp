@@ -24,7 +24,7 @@
 #include "bench/program_dialog.h"
 #include "core/app_state.h"
 #include "core/dialog_controller.h"
-#include "frontend/resource.h"
+#include "frontend/resource_tables.h"
 
 namespace {
 

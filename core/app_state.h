@@ -6,8 +6,9 @@
 #include <atomic>
 #include <memory>
 
-#include "platform/windows.h"
-#include "platform/winsock2.h"
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
 
 // How long one step that waits for a peer may last in all: a connect, or
 // an exchange from its first byte to its last, however the peer trickles.

@@ -4,6 +4,7 @@
 #include "core/event_log.h"
 #include "core/text.h"
 #include "frontend/resource.h"
+#include "platform/extensions.h"
 #include "transport/client.h"
 #include "transport/local_address.h"
 #include "transport/server_worker.h"
@@ -31,8 +32,8 @@ void CentreDialog(HWND dialog)
 void FillRoleList(HWND dialog)
 {
     // Inserted by position, so the list's sorted style does not reorder them.
-    SendDlgItemMessageW(dialog, IDC_ROLE, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)u"Server");
-    SendDlgItemMessageW(dialog, IDC_ROLE, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)u"Client");
+    SendDlgItemMessageW(dialog, IDC_ROLE, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)TEXT("Server"));
+    SendDlgItemMessageW(dialog, IDC_ROLE, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)TEXT("Client"));
     SendDlgItemMessageW(dialog, IDC_ROLE, CB_SETCURSEL, ROLE_SERVER, 0);
 }
 
@@ -45,7 +46,7 @@ BOOL OnInitDialog(HWND dialog)
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
         return FALSE;
     if (!FillLocalDefaults(dialog)) {
-        MessageBoxW(dialog, u"Get Local IP Failed", u"LAN info", MB_OK);
+        MessageBoxW(dialog, TEXT("Get Local IP Failed"), TEXT("LAN info"), MB_OK);
         return FALSE;
     }
     return TRUE;
@@ -69,7 +70,7 @@ bool WorkerRunning(void)
 // would leave both threads waiting for each other.
 void StartServer(HWND dialog)
 {
-    AppendLog(u"======== Server Starts ========\r\n");
+    AppendLog(TEXT("======== Server Starts ========\r\n"));
     EnableWindow(GetDlgItem(dialog, IDC_DATA), FALSE);
     EnableWindow(GetDlgItem(dialog, IDC_SEND), FALSE);
     if (WorkerRunning())
@@ -87,14 +88,14 @@ void OnStart(HWND dialog)
     if (role == ROLE_SERVER)
         StartServer(dialog);
     else if (role == ROLE_CLIENT)
-        AppendLog(u"======== Client Starts ========\r\n");
+        AppendLog(TEXT("======== Client Starts ========\r\n"));
 }
 
 void OnSend(HWND dialog)
 {
     if (ClientConnect())
         ClientExchange(dialog);
-    SetDlgItemTextW(dialog, IDC_DATA, u"");
+    SetDlgItemTextW(dialog, IDC_DATA, TEXT(""));
     SetFocus(GetDlgItem(dialog, IDC_DATA));
 }
 

@@ -1,7 +1,7 @@
 // The logic behind the main dialog: opening, Start, Send and close.
 #pragma once
 
-#include "platform/windows.h"
+#include <windows.h>
 
 // Positions of the roles in the role list.
 #define ROLE_SERVER 0

@@ -1,7 +1,7 @@
 // The event log: every activity of the program, as text in the log box.
 #pragma once
 
-#include "platform/windows.h"
+#include <windows.h>
 
 // Room for one formatted log text, terminator included; a longer text is cut.
 #define LOG_LINE_CHARS 256

@@ -1,7 +1,7 @@
 // Text helpers shared by the dialog controller and the client.
 #pragma once
 
-#include "platform/windows.h"
+#include <windows.h>
 
 // Converts length characters of wide text (no terminator counted) to newly
 // allocated, NUL-terminated narrow text that the caller releases with

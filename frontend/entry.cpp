@@ -3,7 +3,7 @@
 #include "frontend/main_window.h"
 #include "frontend/resource.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand)
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand)
 {
     if (!CreateMainWindow(instance, showCommand))
         return 0;

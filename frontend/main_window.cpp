@@ -11,9 +11,7 @@ const int RESOURCE_STRING_CHARS = 100;
 
 void RunMainDialog(HWND window)
 {
-    HRSRC resource = FindResourceW(AppState.instance, MAKEINTRESOURCEW(IDD_MAIN), MAKEINTRESOURCEW(RT_DIALOG));
-    auto dialogTemplate = reinterpret_cast<LPCDLGTEMPLATEW>(LoadResource(AppState.instance, resource));
-    DialogBoxIndirectParamW(AppState.instance, dialogTemplate, window, MainDlgProc, 0);
+    DialogBoxParamW(AppState.instance, MAKEINTRESOURCEW(IDD_MAIN), window, MainDlgProc, 0);
 }
 
 }  // namespace

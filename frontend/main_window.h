@@ -2,7 +2,7 @@
 // being created.
 #pragma once
 
-#include "platform/windows.h"
+#include <windows.h>
 
 // Creates the main window (and so runs the dialog). TRUE when a main window
 // exists afterwards; once the dialog has ended it does not, so FALSE.

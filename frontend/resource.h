@@ -1,7 +1,7 @@
 // Identifiers of the program's resources and of the main dialog's controls.
 #pragma once
 
-#include "platform/winuser.h"
+#include <windows.h>
 
 #define IDS_TITLE 1
 #define IDS_WINDOW_CLASS 3
@@ -21,8 +21,3 @@
 #define IDC_HOST 1011
 #define IDC_ROLE 1012
 #define IDC_STATIC (-1)
-
-// The main dialog's template.
-extern const DLGTEMPLATE MAIN_DIALOG_TEMPLATE;
-// All of the program's resources; the instance handle points here.
-extern const MODULE PROGRAM_MODULE;

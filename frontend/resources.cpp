@@ -1,6 +1,6 @@
 // The program's resources: strings, the icon, the accelerator table and the
 // main dialog, linked in as the module's resource table.
-#include "frontend/resource.h"
+#include "frontend/resource_tables.h"
 
 namespace {
 
@@ -17,8 +17,8 @@ const ACCEL ACCELERATORS[] = {
 const ACCEL_TABLE ACCELERATOR_TABLE = {ACCELERATORS, 2};
 
 const RESOURCE RESOURCES[] = {
-    {RT_STRING, IDS_TITLE, u"Quillomarde"},
-    {RT_STRING, IDS_WINDOW_CLASS, u"QUILLOMARDE"},
+    {RT_STRING, IDS_TITLE, TEXT("Quillomarde")},
+    {RT_STRING, IDS_WINDOW_CLASS, TEXT("QUILLOMARDE")},
     {RT_GROUP_ICON, IDI_APP, &APP_ICON},
     {RT_ACCELERATOR, IDR_ACCEL, &ACCELERATOR_TABLE},
     {RT_DIALOG, IDD_MAIN, &MAIN_DIALOG_TEMPLATE},

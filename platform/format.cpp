@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "platform/utf8.h"
-#include "platform/winnls.h"
+#include "platform/extensions.h"
 
 namespace {
 
@@ -219,7 +219,7 @@ int DecodedLengthUpTo(LPCSTR text, int limit)
 void PutWideString(BoundedOutput& out, const Directive& directive, LPCWSTR text)
 {
     if (text == nullptr)
-        text = u"(null)";
+        text = TEXT("(null)");
     PutField(out, directive, WideLengthUpTo(text, directive.width), [&] {
         while (*text != 0 && !out.IsCut())
             out.Put(*text++);
@@ -274,7 +274,7 @@ bool PutDirective(BoundedOutput& out, const Directive& directive, va_list& args)
 
 }  // namespace
 
-int wvsprintfW(LPWSTR buffer, int count, LPCWSTR format, va_list args)
+int FormatTextV(LPWSTR buffer, int count, LPCWSTR format, va_list args)
 {
     if (buffer == nullptr || format == nullptr || count <= 0)
         return 0;
@@ -297,11 +297,11 @@ int wvsprintfW(LPWSTR buffer, int count, LPCWSTR format, va_list args)
     return out.Finish();
 }
 
-int wsprintfW(LPWSTR buffer, int count, LPCWSTR format, ...)
+int FormatText(LPWSTR buffer, int count, LPCWSTR format, ...)
 {
     va_list args;
     va_start(args, format);
-    const int length = wvsprintfW(buffer, count, format, args);
+    const int length = FormatTextV(buffer, count, format, args);
     va_end(args);
     return length;
 }

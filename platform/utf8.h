@@ -2,7 +2,7 @@
 // wide formatting code. Private to the platform layer.
 #pragma once
 
-#include "platform/windef.h"
+#include <windows.h>
 
 namespace utf8 {
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "frontend/resource.h"
-#include "platform/handles.h"
+#include "platform/linux/handles.h"
 
 namespace {
 

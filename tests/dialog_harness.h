@@ -9,7 +9,7 @@
 #include <ostream>
 #include <vector>
 
-#include "platform/winuser.h"
+#include "platform/linux/winuser.h"
 
 struct DialogCommand {
     int id;

@@ -8,7 +8,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
-#include "platform/iphlpapi.h"
+#include "platform/linux/iphlpapi.h"
 
 namespace {
 

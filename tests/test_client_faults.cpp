@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/app_state.h"
-#include "frontend/resource.h"
+#include "frontend/resource_tables.h"
 #include "tests/dialog_harness.h"
 #include "tests/echo_support.h"
 #include "tests/raw_peer.h"

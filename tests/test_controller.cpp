@@ -15,8 +15,8 @@
 
 #include "core/dialog_controller.h"
 #include "frontend/main_window.h"
-#include "frontend/resource.h"
-#include "platform/handles.h"
+#include "frontend/resource_tables.h"
+#include "platform/linux/handles.h"
 #include "tests/dialog_harness.h"
 #include "tests/echo_support.h"
 #include "tests/fake_interfaces.h"

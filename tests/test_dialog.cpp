@@ -20,8 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "frontend/resource.h"
-#include "platform/handles.h"
+#include "frontend/resource_tables.h"
+#include "platform/extensions.h"
+#include "platform/linux/handles.h"
 #include "tests/dialog_harness.h"
 
 namespace {

@@ -32,7 +32,8 @@
 
 #include "core/app_state.h"
 #include "core/event_log.h"
-#include "frontend/resource.h"
+#include "frontend/resource_tables.h"
+#include "platform/extensions.h"
 #include "tests/dialog_harness.h"
 #include "tests/echo_support.h"
 #include "tests/raw_peer.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/resource.h"
-#include "platform/iphlpapi.h"
+#include "frontend/resource_tables.h"
+#include "platform/linux/iphlpapi.h"
 #include "tests/dialog_harness.h"
 #include "tests/fake_interfaces.h"
 #include "transport/local_address.h"

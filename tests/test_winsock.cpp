@@ -1,6 +1,7 @@
 // The socket stand-ins against real sockets on loopback. Every port is the
 // system's choice (bind to port 0), and every wait is bounded.
-#include "platform/winsock2.h"
+#include "platform/linux/winsock2.h"
+#include "platform/extensions.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -162,9 +162,15 @@ bool XSession::DialogShown() const
 pid_t XSession::StartProgram(const std::string& path, int limitMs,
                              const std::vector<std::string>& extraEnvironment) const
 {
+    return StartProgram(std::vector<std::string>{path}, limitMs, extraEnvironment);
+}
+
+pid_t XSession::StartProgram(const std::vector<std::string>& command, int limitMs,
+                             const std::vector<std::string>& extraEnvironment) const
+{
     std::vector<std::string> environment = Environment();
     environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
-    pid_t pid = Spawn({path}, environment);
+    pid_t pid = Spawn(command, environment);
     if (pid <= 0)
         return -1;
     if (FocusProgram(pid, limitMs))

@@ -40,6 +40,9 @@ public:
     // the process, or -1.
     pid_t StartProgram(const std::string& path, int limitMs = 20000,
                        const std::vector<std::string>& extraEnvironment = {}) const;
+    // The same for a program started by a command (a loader and its arguments).
+    pid_t StartProgram(const std::vector<std::string>& command, int limitMs = 20000,
+                       const std::vector<std::string>& extraEnvironment = {}) const;
     // Gives the keyboard focus to the dialog of one running copy of the program.
     bool FocusProgram(pid_t program, int limitMs = 20000) const;
 

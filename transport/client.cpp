@@ -6,6 +6,7 @@
 #include "core/event_log.h"
 #include "core/text.h"
 #include "frontend/resource.h"
+#include "platform/extensions.h"
 #include "transport/echo_message.h"
 #include "transport/endpoint.h"
 
@@ -38,12 +39,12 @@ void LogEcho(const EchoMessage* echo, int outcome, const char* host)
 {
     char text[MESSAGE_TEXT_SIZE];
     if (outcome == RECEIVE_ERROR) {
-        AppendLog(u"ERROR: Couldn't receive the data! Error = %d\r\n", WSAGetLastError());
+        AppendLog(TEXT("ERROR: Couldn't receive the data! Error = %d\r\n"), WSAGetLastError());
     } else if (outcome == RECEIVE_COMPLETE) {
         MessageText(echo, text);
-        AppendLog(u"Received Echo from server(%hs) <---- %hs\r\n", host, text);
+        AppendLog(TEXT("Received Echo from server(%hs) <---- %hs\r\n"), host, text);
     } else {
-        AppendLog(u"ERROR: Server didn't send back all the expected data!\r\n");
+        AppendLog(TEXT("ERROR: Server didn't send back all the expected data!\r\n"));
     }
 }
 
@@ -56,7 +57,7 @@ int ClientConnect(void)
     addrinfo* list;
     if (ResolveEndpoint(host.get(), port.get(), 0, &list) != 0) {
         ReplaceClientAddresses(nullptr);
-        AppendLog(u"ERROR: Couldn't get resolve the server name/address!");
+        AppendLog(TEXT("ERROR: Couldn't get resolve the server name/address!"));
         return 0;
     }
     ReplaceClientAddresses(list);
@@ -73,7 +74,7 @@ int ClientConnect(void)
             return 1;
         ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
     }
-    AppendLog(created ? u"Connect to server failed\r\n" : u"Client create socket failed\r\n");
+    AppendLog(created ? TEXT("Connect to server failed\r\n") : TEXT("Client create socket failed\r\n"));
     return 0;
 }
 
@@ -85,14 +86,14 @@ void ClientExchange(HWND dialog)
     const addrinfo* server = AppState.clientAddresses;
     ULONGLONG deadline = PeerDeadline();
     if (!SendEchoMessage(s, &message, server->ai_addr, static_cast<int>(server->ai_addrlen), deadline)) {
-        AppendLog(u"ERROR: Couldn't send the data! error = %d\r\n", WSAGetLastError());
+        AppendLog(TEXT("ERROR: Couldn't send the data! error = %d\r\n"), WSAGetLastError());
         return;
     }
     NarrowText host = AppState.hostName.load();
     const char* hostText = host ? host.get() : "";
     char text[MESSAGE_TEXT_SIZE];
     MessageText(&message, text);
-    AppendLog(u"Sent to server(%hs) ----> %hs\r\n", hostText, text);
+    AppendLog(TEXT("Sent to server(%hs) ----> %hs\r\n"), hostText, text);
     int outcome = ReceiveMessage(s, &message, nullptr, nullptr, deadline);
     LogEcho(&message, outcome, hostText);
 }

@@ -1,7 +1,7 @@
 // The client side of the echo exchange: each Send is one new connection.
 #pragma once
 
-#include "platform/windows.h"
+#include <windows.h>
 
 // Resolves AppState's host and port and connects to the first address
 // that answers, trying each in turn within one peer deadline. Returns 1

@@ -2,7 +2,7 @@
 // NUL-terminated narrow text, the rest NUL, with no header or trailer.
 #pragma once
 
-#include "platform/winsock2.h"
+#include <winsock2.h>
 
 #define ECHO_MESSAGE_SIZE 100
 

@@ -1,7 +1,8 @@
 // The address and port that the user gave at Start, as the resolver sees them.
 #pragma once
 
-#include "platform/winsock2.h"
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 // Resolves host and port texts (either may be null) for a stream socket,
 // of either family, with the resolver flags given. Returns the resolver's

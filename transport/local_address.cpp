@@ -3,7 +3,8 @@
 #include <cstdlib>
 
 #include "frontend/resource.h"
-#include "platform/iphlpapi.h"
+#include "platform/extensions.h"
+#include <iphlpapi.h>
 
 namespace {
 
@@ -26,9 +27,9 @@ int FillLocalDefaults(HWND dialog)
     }
     if (result == ERROR_SUCCESS) {
         WCHAR address[ADDRESS_FIELD_CHARS];
-        wsprintfW(address, ADDRESS_FIELD_CHARS, u"%hs", adapters->IpAddressList.IpAddress.String);
+        FormatText(address, ADDRESS_FIELD_CHARS, TEXT("%hs"), adapters->IpAddressList.IpAddress.String);
         SetDlgItemTextW(dialog, IDC_HOST, address);
-        SetDlgItemTextW(dialog, IDC_PORT, u"8000");
+        SetDlgItemTextW(dialog, IDC_PORT, TEXT("8000"));
     }
     free(larger);
     return result == ERROR_SUCCESS;

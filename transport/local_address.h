@@ -1,7 +1,7 @@
 // The local defaults of the address and port fields.
 #pragma once
 
-#include "platform/windows.h"
+#include <windows.h>
 
 // The adapter records are read into a buffer of this size first; a machine
 // with more adapters than fit gets a buffer of the size it needs.

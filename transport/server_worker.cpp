@@ -55,17 +55,17 @@ bool Listen(const addrinfo* local, const char* port)
     if (s == INVALID_SOCKET)
         return true;
     if (bind(s, local->ai_addr, static_cast<int>(local->ai_addrlen)) == SOCKET_ERROR) {
-        AppendLog(u"ERROR: bind() failed with error = %d\r\n", WSAGetLastError());
+        AppendLog(TEXT("ERROR: bind() failed with error = %d\r\n"), WSAGetLastError());
         ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
         return false;
     }
     if (listen(s, SOMAXCONN) == SOCKET_ERROR) {
-        AppendLog(u"Server go to listen mode failed\r\n");
+        AppendLog(TEXT("Server go to listen mode failed\r\n"));
         ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
         return false;
     }
     char bound[PORT_TEXT_SIZE];
-    AppendLog(u"Socket 0x%08x ready for connection with %hs family, %hs type, on port %hs\r\n",
+    AppendLog(TEXT("Socket 0x%08x ready for connection with %hs family, %hs type, on port %hs\r\n"),
               static_cast<unsigned>(s), FamilyText(local->ai_family), TypeText(local->ai_socktype),
               ReadyPortText(s, port, bound));
     return true;
@@ -76,7 +76,7 @@ bool OpenListener(const char* host, const char* port)
 {
     addrinfo* list;
     if (ResolveEndpoint(host, port, AI_PASSIVE | AI_NUMERICHOST, &list) != 0) {
-        AppendLog(u"ERROR: getaddrinfo failed with error %d\r\n", WSAGetLastError());
+        AppendLog(TEXT("ERROR: getaddrinfo failed with error %d\r\n"), WSAGetLastError());
         return false;
     }
     bool listening = Listen(list, port);
@@ -103,23 +103,23 @@ bool Serve(SOCKET s, sockaddr_storage* peer, ULONGLONG deadline)
     int length = PEER_ADDRESS_SIZE;
     int outcome = ReceiveMessage(s, &message, reinterpret_cast<sockaddr*>(peer), &length, deadline);
     if (outcome == RECEIVE_ERROR) {
-        AppendLog(u"ERROR: Couldn't receive the data! Error = %d\r\n", WSAGetLastError());
+        AppendLog(TEXT("ERROR: Couldn't receive the data! Error = %d\r\n"), WSAGetLastError());
         return false;
     }
     if (outcome == RECEIVE_INCOMPLETE) {
-        AppendLog(u"ERROR: Didn't get all the expected data from the client!\r\n");
+        AppendLog(TEXT("ERROR: Didn't get all the expected data from the client!\r\n"));
         return false;
     }
     char name[PEER_NAME_SIZE];
     PeerName(s, peer, name);
     char text[MESSAGE_TEXT_SIZE];
     MessageText(&message, text);
-    AppendLog(u"Received from client(%hs) <---- %hs\r\n", name, text);
+    AppendLog(TEXT("Received from client(%hs) <---- %hs\r\n"), name, text);
     if (!SendEchoMessage(s, &message, reinterpret_cast<sockaddr*>(peer), PEER_ADDRESS_SIZE, deadline)) {
-        AppendLog(u"ERROR: Couldn't send the data! error = %d\r\n", WSAGetLastError());
+        AppendLog(TEXT("ERROR: Couldn't send the data! error = %d\r\n"), WSAGetLastError());
         return false;
     }
-    AppendLog(u"Send Echo to client ---->%hs\r\n", text);
+    AppendLog(TEXT("Send Echo to client ---->%hs\r\n"), text);
     return true;
 }
 
@@ -139,7 +139,7 @@ void ServeConnections(void)
         int length = PEER_ADDRESS_SIZE;
         SOCKET s = accept(listener, reinterpret_cast<sockaddr*>(&peer), &length);
         if (s == INVALID_SOCKET) {
-            AppendLog(u"ERROR: accept() failed with error = %d\r\n", WSAGetLastError());
+            AppendLog(TEXT("ERROR: accept() failed with error = %d\r\n"), WSAGetLastError());
             if (!StillListening(listener))
                 return;
             Sleep(ACCEPT_RETRY_PAUSE_MS);
@@ -149,7 +149,7 @@ void ServeConnections(void)
         // The connection this one replaces is closed once this exchange is
         // over, so that closing it does not hold up the new client.
         SOCKET previous = AppState.acceptedSocket.exchange(s);
-        AppendLog(u"Accepted TCP connection from socket 0x%08x\r\n", static_cast<unsigned>(s));
+        AppendLog(TEXT("Accepted TCP connection from socket 0x%08x\r\n"), static_cast<unsigned>(s));
         if (!Serve(s, &peer, deadline))
             ReplaceSocket(AppState.acceptedSocket, INVALID_SOCKET);
         if (previous != INVALID_SOCKET)

@@ -1,7 +1,7 @@
 // The server side of the echo exchange, run on a thread of its own.
 #pragma once
 
-#include "platform/windows.h"
+#include <windows.h>
 
 // Listens on AppState's numeric address and port, as they are when it
 // starts, and serves connections one after another: each gets one message

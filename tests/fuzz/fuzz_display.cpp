@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/event_log.h"
+#include "platform/extensions.h"
 #include "tests/fuzz/text_model.h"
 #include "transport/echo_message.h"
 
@@ -94,10 +95,10 @@ void CheckLine(const LogLine& line, const std::string& name, const std::string& 
     std::vector<std::string> texts{text};
     int result;
     if (line.showsName) {
-        result = wsprintfW(buffer.get(), LOG_LINE_CHARS, line.format, name.c_str(), text.c_str());
+        result = FormatText(buffer.get(), LOG_LINE_CHARS, line.format, name.c_str(), text.c_str());
         texts.insert(texts.begin(), name);
     } else {
-        result = wsprintfW(buffer.get(), LOG_LINE_CHARS, line.format, text.c_str());
+        result = FormatText(buffer.get(), LOG_LINE_CHARS, line.format, text.c_str());
     }
     Require(result >= 0 && result < LOG_LINE_CHARS);
     Require(buffer[size_t(result)] == 0);

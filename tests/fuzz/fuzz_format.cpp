@@ -1,4 +1,4 @@
-// Fuzzes wsprintfW with formats built from the input: literal text, the
+// Fuzzes FormatText with formats built from the input: literal text, the
 // directives the formatter knows (any flags, width and size prefix) with an
 // argument of exactly the type each reads, directives it does not know, and
 // a directive cut off by the format's end. The output must equal a reference
@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/winnls.h"
+#include "platform/extensions.h"
 #include "tests/fuzz/text_model.h"
 
 namespace {
@@ -284,7 +284,7 @@ void AddToken(Case& c, FuzzedDataProvider& data)
     }
 }
 
-// Calls wsprintfW with the case's arguments, each passed as the type its
+// Calls FormatText with the case's arguments, each passed as the type its
 // directive reads: one instantiation per sequence of kinds.
 template <typename... Passed>
 int FormatWith(const Case& c, LPWSTR buffer, size_t next, Passed... passed)
@@ -308,7 +308,7 @@ int FormatWith(const Case& c, LPWSTR buffer, size_t next, Passed... passed)
             }
         }
     }
-    return wsprintfW(buffer, c.count, c.format.c_str(), passed...);
+    return FormatText(buffer, c.count, c.format.c_str(), passed...);
 }
 
 }  // namespace

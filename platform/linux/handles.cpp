@@ -1,5 +1,5 @@
 // The window handle table, shared by all threads under one mutex.
-#include "platform/handles.h"
+#include "platform/linux/handles.h"
 
 #include <QVariant>
 #include <QWidget>

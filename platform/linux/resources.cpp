@@ -5,8 +5,8 @@
 #include <map>
 #include <mutex>
 
-#include "platform/winbase.h"
-#include "platform/winuser.h"
+#include "platform/linux/winbase.h"
+#include "platform/linux/winuser.h"
 
 namespace {
 
@@ -56,6 +56,14 @@ HGLOBAL LoadResource(HINSTANCE, HRSRC resource)
     if (resource == nullptr)
         return nullptr;
     return reinterpret_cast<HGLOBAL>(const_cast<void*>(reinterpret_cast<const RESOURCE*>(resource)->data));
+}
+
+INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR name, HWND owner, DLGPROC procedure, LPARAM initParam)
+{
+    HGLOBAL found = LoadResource(instance, FindResourceW(instance, name, MAKEINTRESOURCEW(RT_DIALOG)));
+    if (found == nullptr)
+        return -1;
+    return DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(found), owner, procedure, initParam);
 }
 
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int count)

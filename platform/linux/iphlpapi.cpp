@@ -1,5 +1,5 @@
 // The adapter query over getifaddrs.
-#include "platform/iphlpapi.h"
+#include "platform/linux/iphlpapi.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/winbase.h"
+#include "platform/linux/winbase.h"
 
 namespace {
 

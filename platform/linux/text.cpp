@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "platform/utf8.h"
-#include "platform/winbase.h"
-#include "platform/winnls.h"
+#include "platform/linux/winbase.h"
+#include "platform/linux/winnls.h"
 
 namespace {
 

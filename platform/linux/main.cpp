@@ -1,9 +1,9 @@
-// The process entry: makes the application and hands over to WinMain.
+// The process entry: makes the application and hands over to wWinMain.
 #include <QApplication>
 #include <cstdio>
 #include <unistd.h>
 
-#include "platform/winuser.h"
+#include "platform/linux/winuser.h"
 
 // The program's resources, linked into the executable.
 extern const MODULE PROGRAM_MODULE;
@@ -14,7 +14,7 @@ int main(int argc, char** argv)
     {
         QApplication application(argc, argv);
         QGuiApplication::setDesktopFileName(QStringLiteral("org.quillomarde.Quillomarde"));
-        exitCode = WinMain(reinterpret_cast<HINSTANCE>(const_cast<MODULE*>(&PROGRAM_MODULE)), nullptr,
+        exitCode = wWinMain(reinterpret_cast<HINSTANCE>(const_cast<MODULE*>(&PROGRAM_MODULE)), nullptr,
                            nullptr, SW_SHOWDEFAULT);
     }
     // A worker thread may still be running; like the platform's process

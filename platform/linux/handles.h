@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "platform/winuser.h"
+#include "platform/linux/winuser.h"
 
 class QWidget;
 class DialogChannel;

@@ -3,7 +3,7 @@
 // its IPv4 addresses, or 0.0.0.0 when it has none.
 #pragma once
 
-#include "platform/windef.h"
+#include "platform/linux/windef.h"
 
 #define MAX_ADAPTER_NAME_LENGTH 256
 #define ERROR_BUFFER_OVERFLOW 111

@@ -1,6 +1,6 @@
 // The system's socket calls under their own names. This file sees the
 // system headers only, never winsock2.h, so each name here is the real one.
-#include "platform/posix_socket.h"
+#include "platform/linux/posix_socket.h"
 
 #include <netdb.h>
 #include <sys/socket.h>

@@ -5,7 +5,7 @@
 #include <new>
 #include <thread>
 
-#include "platform/winbase.h"
+#include "platform/linux/winbase.h"
 
 namespace {
 

@@ -39,7 +39,7 @@
 
 #include <cerrno>
 
-#include "platform/winbase.h"
+#include "platform/linux/winbase.h"
 
 typedef UINT_PTR SOCKET;
 typedef struct addrinfo ADDRINFOA;
@@ -83,9 +83,6 @@ int bind(SOCKET s, const struct sockaddr* address, int addressLength);
 int listen(SOCKET s, int backlog);
 SOCKET accept(SOCKET s, struct sockaddr* address, int* addressLength);
 int connect(SOCKET s, const struct sockaddr* address, int addressLength);
-// This platform's own: connect, giving up after milliseconds with
-// WSAETIMEDOUT. Like connect, a signal does not end the wait.
-int ConnectWithin(SOCKET s, const struct sockaddr* address, int addressLength, DWORD milliseconds);
 int sendto(SOCKET s, const char* bytes, int count, int flags, const struct sockaddr* to,
            int toLength);
 int recvfrom(SOCKET s, char* buffer, int count, int flags, struct sockaddr* from,

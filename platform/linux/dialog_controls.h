@@ -2,7 +2,7 @@
 // the program sends them.
 #pragma once
 
-#include "platform/winuser.h"
+#include "platform/linux/winuser.h"
 
 class QRect;
 class QString;

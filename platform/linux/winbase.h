@@ -1,7 +1,7 @@
 // Threads, handles and the per-thread last error.
 #pragma once
 
-#include "platform/windef.h"
+#include "platform/linux/windef.h"
 
 #define STILL_ACTIVE 259
 #define INFINITE 0xFFFFFFFF

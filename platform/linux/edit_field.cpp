@@ -1,4 +1,4 @@
-#include "platform/edit_field.h"
+#include "platform/linux/edit_field.h"
 
 #include <QScrollBar>
 #include <QTextBlock>

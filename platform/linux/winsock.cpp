@@ -3,7 +3,8 @@
 //
 // winsock2.h comes first: it hides the system's declarations of the socket
 // calls, which posix_socket.h would otherwise bring in under their own names.
-#include "platform/winsock2.h"
+#include "platform/linux/winsock2.h"
+#include "platform/extensions.h"
 
 #include <sys/time.h>
 
@@ -16,7 +17,7 @@
 #include <new>
 #include <unordered_map>
 
-#include "platform/posix_socket.h"
+#include "platform/linux/posix_socket.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Windows, dialogs and their controls, message boxes and resources.
 #pragma once
 
-#include "platform/windef.h"
+#include "platform/linux/windef.h"
 
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 typedef LRESULT(CALLBACK* WNDPROC)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -17,14 +17,6 @@ typedef LRESULT(CALLBACK* WNDPROC)(HWND window, UINT message, WPARAM wParam, LPA
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define EM_REPLACESEL 0x00C2
-// This platform's own: a multi-line edit field keeps at most wParam lines
-// (0: no limit). Text appended past the limit drops the oldest whole lines,
-// keeping nine tenths of the limit and the line being written.
-#define EM_SETLINELIMIT 0x04F0
-// This platform's own: appends lParam's text at the end of a multi-line
-// edit field. The caret, the selection and the view stay as the user left
-// them, except that a view that showed the end goes on showing it.
-#define EM_APPENDTEXT 0x04F1
 #define CB_GETCOUNT 0x0146
 #define CB_GETCURSEL 0x0147
 #define CB_INSERTSTRING 0x014A
@@ -67,10 +59,10 @@ typedef LRESULT(CALLBACK* WNDPROC)(HWND window, UINT message, WPARAM wParam, LPA
 #define CBS_SORT 0x100L
 
 // Control kinds of a dialog template.
-#define WC_BUTTON u"BUTTON"
-#define WC_EDIT u"EDIT"
-#define WC_STATIC u"STATIC"
-#define WC_COMBOBOX u"COMBOBOX"
+#define WC_BUTTON TEXT("BUTTON")
+#define WC_EDIT TEXT("EDIT")
+#define WC_STATIC TEXT("STATIC")
+#define WC_COMBOBOX TEXT("COMBOBOX")
 
 // A dialog template as plain data: the dialog's style, caption, font and
 // client size, then its controls in tab order. Sizes are in dialog units.
@@ -99,6 +91,8 @@ typedef const DLGTEMPLATE* LPCDLGTEMPLATEW;
 // and the close box (IDCANCEL); it returns the value given to EndDialog.
 INT_PTR DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dialogTemplate,
                                 HWND owner, DLGPROC procedure, LPARAM initParam);
+// DialogBoxParamW runs the RT_DIALOG resource of that name the same way.
+INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR name, HWND owner, DLGPROC procedure, LPARAM initParam);
 BOOL EndDialog(HWND dialog, INT_PTR result);
 HWND GetDlgItem(HWND dialog, int id);
 int GetDlgCtrlID(HWND control);
@@ -245,4 +239,4 @@ LRESULT DispatchMessageW(const MSG* message);
 void PostQuitMessage(int exitCode);
 
 // The program's entry, called by the platform once its application exists.
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand);
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand);

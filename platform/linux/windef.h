@@ -28,6 +28,8 @@ typedef void* HANDLE;
 typedef char16_t WCHAR;
 typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
+// A wide literal: TEXT("text").
+#define TEXT(quote) u##quote
 typedef char CHAR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;

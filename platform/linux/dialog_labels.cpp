@@ -3,7 +3,7 @@
 // (group box), and a frame's is the first static text inside it. All of it
 // is found from the template's geometry, in dialog units, so it holds for
 // any template.
-#include "platform/dialog_labels.h"
+#include "platform/linux/dialog_labels.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>

@@ -1,9 +1,10 @@
 // Builds controls from template items and answers the control messages.
 // Multi-line edit fields speak "\r\n" line ends to the program, as the
 // platform's do, and keep "\n" inside the widget.
-#include "platform/dialog_controls.h"
+#include "platform/linux/dialog_controls.h"
 
-#include "platform/edit_field.h"
+#include "platform/extensions.h"
+#include "platform/linux/edit_field.h"
 
 #include <QComboBox>
 #include <QGroupBox>

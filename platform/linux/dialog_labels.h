@@ -2,7 +2,7 @@
 // template as the platform's dialog manager takes them.
 #pragma once
 
-#include "platform/winuser.h"
+#include "platform/linux/winuser.h"
 
 class QWidget;
 

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/handles.h"
-#include "platform/winbase.h"
+#include "platform/linux/handles.h"
+#include "platform/linux/winbase.h"
 
 namespace {
 

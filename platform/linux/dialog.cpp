@@ -11,12 +11,13 @@
 #include <memory>
 #include <vector>
 
-#include "platform/dialog_channel.h"
-#include "platform/dialog_controls.h"
-#include "platform/dialog_labels.h"
-#include "platform/edit_field.h"
-#include "platform/handles.h"
-#include "platform/winbase.h"
+#include "platform/extensions.h"
+#include "platform/linux/dialog_channel.h"
+#include "platform/linux/dialog_controls.h"
+#include "platform/linux/dialog_labels.h"
+#include "platform/linux/edit_field.h"
+#include "platform/linux/handles.h"
+#include "platform/linux/winbase.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/dialog_channel.h"
+#include "platform/linux/dialog_channel.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>

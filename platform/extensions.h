@@ -1,0 +1,34 @@
+// What this program relies on beyond the platform's own API. The Linux
+// stand-ins (platform/linux/) provide it with the rest; on Windows,
+// platform/win32/ adds it to the real system. The formatter in
+// platform/format.cpp serves both.
+#pragma once
+
+#include <cstdarg>
+
+#include <winsock2.h>
+#include <windows.h>
+
+// A multi-line edit control keeps at most wParam lines (0: no limit). Text
+// appended past the limit drops the oldest whole lines, keeping nine
+// tenths of the limit and the line being written.
+#define EM_SETLINELIMIT 0x04F0
+// Appends lParam's text at the end of a multi-line edit control. The
+// caret, the selection and the view stay as the user left them, except
+// that a view that showed the end goes on showing it.
+#define EM_APPENDTEXT 0x04F1
+
+// connect, giving up after milliseconds with WSAETIMEDOUT.
+int ConnectWithin(SOCKET s, const struct sockaddr* address, int addressLength, DWORD milliseconds);
+
+// printf-style wide formatting into buffer, which holds count characters
+// terminator included. Directives: %d %i %u %x %X %c %s (wide) %hs (narrow
+// UTF-8, invalid bytes shown as U+FFFD) %ls %%, with the flags '-' and '0',
+// a width, and the size prefixes h and l. The output is cut to fit, never
+// inside a surrogate pair, and always terminated when count > 0. Returns
+// the number of characters stored, terminator excluded.
+// The platform's own bounded formatters (StringCchPrintfW) read %hs one
+// byte per character in the C runtime's locale, whatever the code page,
+// so UTF-8 text from a peer would show garbled.
+int FormatTextV(LPWSTR buffer, int count, LPCWSTR format, va_list args);
+int FormatText(LPWSTR buffer, int count, LPCWSTR format, ...);
