@@ -422,7 +422,7 @@ TEST_F(Server, ASilentOrTricklingClientIsGivenUpOnAtTheDeadline)
 
 TEST_F(Server, APeersTextCannotForgeOrReorderLogLines)
 {
-    const std::string forged = "hi\r\nReceived from client(10.9.9.9) <---- transfer OK\xE2\x80\xAEgnp.exe";
+    const std::string forged = "hi\r\nReceived from client(203.0.113.9) <---- transfer OK\xE2\x80\xAEgnp.exe";
     ClientResult client;
     std::u16string log = WithDialog([&](HWND) {
         const int port = StartWorker("127.0.0.1");
@@ -431,7 +431,7 @@ TEST_F(Server, APeersTextCannotForgeOrReorderLogLines)
         ASSERT_TRUE(WaitForLog(u"Send Echo to client"));
     });
     EXPECT_EQ(client.echo, Padded(forged));  // the bytes themselves are untouched
-    const std::string shown = "hi\u240D\u240AReceived from client(10.9.9.9) <---- transfer OK\uFFFDgnp.exe";
+    const std::string shown = "hi\u240D\u240AReceived from client(203.0.113.9) <---- transfer OK\uFFFDgnp.exe";
     EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", shown) + EchoLine(shown)), 1) << Narrow(log);
     // Ready, accepted, received and echo: each on a line of its own.
     EXPECT_EQ(Occurrences(log, u"\r\n"), 4) << Narrow(log);
