@@ -1,13 +1,18 @@
 #include "tests/dialog_harness.h"
 
+#include <QEventLoop>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <gtest/gtest.h>
 
 #include "frontend/resource.h"
+#include "frontend/resource_tables.h"
 #include "platform/linux/handles.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 DialogRun* currentRun = nullptr;
 const std::function<void(HWND)>* currentScript = nullptr;
@@ -47,6 +52,35 @@ DialogRun RunDialog(const DLGTEMPLATE& dialogTemplate, const std::function<void(
     currentRun = nullptr;
     currentScript = nullptr;
     return run;
+}
+
+DialogRun RunMainDialog(const std::function<void(HWND)>& script)
+{
+    return RunDialog(MAIN_DIALOG_TEMPLATE, script);
+}
+
+bool PumpUntil(const std::function<bool()>& done, int limitMs)
+{
+    if (done())
+        return true;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    // A nested loop that sleeps until the next event, with a fine tick to
+    // look at the condition: calls from other threads are served at once.
+    QEventLoop loop;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    bool finished = false;
+    tick.callOnTimeout([&] {
+        if (done()) {
+            finished = true;
+            loop.quit();
+        } else if (Clock::now() >= deadline) {
+            loop.quit();
+        }
+    });
+    tick.start(1);
+    loop.exec();
+    return finished || done();
 }
 
 QWidget* Widget(HWND dialog, int id)

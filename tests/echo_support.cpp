@@ -1,23 +1,13 @@
 #include "tests/echo_support.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QString>
-#include <QTimer>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
 
 #include "frontend/resource.h"
+#include "platform/extensions.h"
 #include "transport/server_worker.h"
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-}  // namespace
 
 void ResetAppState()
 {
@@ -37,30 +27,38 @@ void SetHostAndPort(const char* host, const char* port)
     AppState.portName.store(port != nullptr ? MakeNarrowText(strdup(port)) : nullptr);
 }
 
-std::u16string LogText(HWND dialog)
+WideText LogText(HWND dialog)
 {
     LRESULT length = SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
-    std::u16string text(static_cast<size_t>(length) + 1, u'\0');
+    WideText text(static_cast<size_t>(length) + 1, TEXT('\0'));
     LRESULT copied = SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXT, text.size(),
                                          reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<size_t>(copied));
     return text;
 }
 
-std::u16string Wide(const std::string& utf8)
+WideText Wide(const std::string& utf8)
 {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())).toStdU16String();
+    // UTF-16 never takes more units than UTF-8 takes bytes.
+    WideText wide(utf8.size() + 1, TEXT('\0'));
+    wide.resize(static_cast<size_t>(FormatText(wide.data(), static_cast<int>(wide.size()), TEXT("%hs"), utf8.c_str())));
+    return wide;
 }
 
-std::string Narrow(const std::u16string& wide)
+std::string Narrow(const WideText& wide)
 {
-    return QString::fromStdU16String(wide).toStdString();
+    if (wide.empty())
+        return {};
+    const int length = static_cast<int>(wide.size());
+    std::string narrow(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, narrow.data(), static_cast<int>(narrow.size()), nullptr, nullptr);
+    return narrow;
 }
 
-int Occurrences(const std::u16string& text, const std::u16string& part)
+int Occurrences(const WideText& text, const WideText& part)
 {
     int count = 0;
-    for (size_t at = text.find(part); at != std::u16string::npos; at = text.find(part, at + part.size()))
+    for (size_t at = text.find(part); at != WideText::npos; at = text.find(part, at + part.size()))
         ++count;
     return count;
 }
@@ -72,28 +70,14 @@ std::string HandleText(SOCKET s)
     return text;
 }
 
-bool PumpUntil(const std::function<bool()>& done, int limitMs)
+bool UnderWine()
 {
-    if (done())
-        return true;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-    // A nested loop that sleeps until the next event, with a fine tick to
-    // look at the condition: calls from other threads are served at once.
-    QEventLoop loop;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    bool finished = false;
-    tick.callOnTimeout([&] {
-        if (done()) {
-            finished = true;
-            loop.quit();
-        } else if (Clock::now() >= deadline) {
-            loop.quit();
-        }
-    });
-    tick.start(1);
-    loop.exec();
-    return finished || done();
+#ifdef _WIN32
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
 }
 
 bool RunWhilePumping(const std::function<void()>& work, int limitMs)

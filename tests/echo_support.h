@@ -1,6 +1,7 @@
-// Shared support for the echo exchange tests: AppState set-up and reset,
-// the log read byte for byte, an event pump for the dialog's thread while
-// other threads work, and control of a real server worker thread.
+// Shared support for the echo exchange tests, on both systems: AppState
+// set-up and reset, the log read byte for byte, work on another thread
+// while the dialog's thread runs its events, and control of a real server
+// worker thread.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,10 +10,10 @@
 #include <string>
 
 #include "core/app_state.h"
+#include "tests/dialog_run.h"
 
-// How long a test's own waits may last before the test fails: far above
-// anything loopback needs, far below a hang.
-constexpr int TEST_LIMIT_MS = 8000;
+// Wide text as the system's calls take it.
+using WideText = std::basic_string<WCHAR>;
 // The peer time-out the tests give the program: short enough that a broken
 // wait ends the test quickly, long enough for a loaded machine.
 constexpr DWORD TEST_PEER_TIMEOUT_MS = 4000;
@@ -24,17 +25,20 @@ void ResetAppState();
 void SetHostAndPort(const char* host, const char* port);
 
 // The log box's text, byte for byte, with "\r\n" line ends.
-std::u16string LogText(HWND dialog);
+WideText LogText(HWND dialog);
 // UTF-8 to UTF-16 and back, to write expectations and show failures.
-std::u16string Wide(const std::string& utf8);
-std::string Narrow(const std::u16string& wide);
-int Occurrences(const std::u16string& text, const std::u16string& part);
+WideText Wide(const std::string& utf8);
+std::string Narrow(const WideText& wide);
+int Occurrences(const WideText& text, const WideText& part);
 // A handle as the log shows it: 0x and eight hexadecimal digits.
 std::string HandleText(SOCKET s);
 
-// Runs the dialog's events until done() holds or limitMs passed; true when done.
-// Only for the dialog's thread.
-bool PumpUntil(const std::function<bool()>& done, int limitMs = TEST_LIMIT_MS);
+// True when the tests run under Wine rather than on Windows or Linux. Wine
+// hands a connection reset that arrives while no call waits on the socket
+// to its own event reporting, so the next receive sees an orderly close
+// where Windows and Linux report the reset.
+bool UnderWine();
+
 // Runs work on a thread of its own while the dialog's thread keeps running
 // its events (so the worker's log calls get through); true when work ended
 // within limitMs. work must bound its own waits: it is always joined.

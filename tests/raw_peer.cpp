@@ -1,7 +1,14 @@
-// The system's own socket calls for the tests' raw peers. This file never
-// includes winsock2.h, so each call here is the real one.
+// The system's own socket calls for the tests' raw peers, on Linux and on
+// Windows. On Linux this file never includes the stand-in's winsock2.h, so
+// each call here is the real one. Peer sockets never block: every call
+// waits in poll first, so each wait is bounded.
 #include "tests/raw_peer.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#else
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,6 +20,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#endif
+
 #include <chrono>
 #include <cstring>
 
@@ -20,11 +29,85 @@ namespace raw {
 
 namespace {
 
+// ---- What differs between the two systems --------------------------------
+
+#ifdef _WIN32
+using Native = SOCKET;
+using Length = int;
+using PollEntry = WSAPOLLFD;
+const int SEND_FLAGS = 0;
+const int INTERRUPTED = WSAEINTR;
+const int WOULD_BLOCK = WSAEWOULDBLOCK;
+const int CONNECTING = WSAEWOULDBLOCK;
+const int RESET = WSAECONNRESET;
+
+// Winsock is started once for the whole test program.
+const int winsockStarted = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data);
+}();
+
+Native ToNative(int fd) { return fd < 0 ? INVALID_SOCKET : static_cast<Native>(fd); }
+// Socket handles are 32-bit values, even in a 64-bit process.
+int FromNative(Native s) { return s == INVALID_SOCKET ? -1 : static_cast<int>(s); }
+int LastError() { return WSAGetLastError(); }
+int Poll(PollEntry* entries, std::size_t count, int limitMs)
+{
+    return WSAPoll(entries, static_cast<ULONG>(count), limitMs);
+}
+Native NewSocket(int domain) { return socket(domain, SOCK_STREAM, IPPROTO_TCP); }
+void NeverBlock(Native s)
+{
+    u_long on = 1;
+    ioctlsocket(s, FIONBIO, &on);
+}
+Native AcceptOne(Native listener)
+{
+    Native s = accept(listener, nullptr, nullptr);
+    if (s != INVALID_SOCKET)
+        NeverBlock(s);
+    return s;
+}
+void CloseNative(Native s) { closesocket(s); }
+std::size_t PendingBytes(Native s)
+{
+    u_long count = 0;
+    return ioctlsocket(s, FIONREAD, &count) == 0 ? count : 0;
+}
+const int SHUT_SEND = SD_SEND;
+#else
+using Native = int;
+using Length = socklen_t;
+using PollEntry = pollfd;
+const int SEND_FLAGS = MSG_NOSIGNAL;
+const int INTERRUPTED = EINTR;
+const int WOULD_BLOCK = EAGAIN;
+const int CONNECTING = EINPROGRESS;
+const int RESET = ECONNRESET;
+
+Native ToNative(int fd) { return fd; }
+int FromNative(Native fd) { return fd; }
+int LastError() { return errno; }
+int Poll(PollEntry* entries, std::size_t count, int limitMs) { return ::poll(entries, count, limitMs); }
+Native NewSocket(int domain) { return ::socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+void NeverBlock(Native fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+Native AcceptOne(Native listener) { return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK); }
+void CloseNative(Native fd) { ::close(fd); }
+std::size_t PendingBytes(Native fd)
+{
+    int count = 0;
+    return ::ioctl(fd, FIONREAD, &count) == 0 && count > 0 ? static_cast<std::size_t>(count) : 0;
+}
+const int SHUT_SEND = SHUT_WR;
+#endif
+
+// ---- The same on both ----------------------------------------------------
+
 using Clock = std::chrono::steady_clock;
 
 struct Loopback {
     sockaddr_storage storage{};
-    socklen_t length = 0;
+    Length length = 0;
 
     sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
 };
@@ -50,17 +133,23 @@ Loopback LoopbackAddress(Family family, int port)
 
 int Domain(Family family) { return family == Family::V4 ? AF_INET : AF_INET6; }
 
+template <typename Value>
+void SetOption(Native s, int level, int name, const Value& value)
+{
+    ::setsockopt(s, level, name, reinterpret_cast<const char*>(&value), sizeof value);
+}
+
 int Bound(Family family, int port)
 {
-    int fd = ::socket(Domain(family), SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    Native s = NewSocket(Domain(family));
+    if (FromNative(s) < 0)
         return -1;
     Loopback address = LoopbackAddress(family, port);
-    if (::bind(fd, address.get(), address.length) != 0) {
-        ::close(fd);
+    if (::bind(s, address.get(), address.length) != 0) {
+        CloseNative(s);
         return -1;
     }
-    return fd;
+    return FromNative(s);
 }
 
 int MillisecondsLeft(Clock::time_point deadline)
@@ -73,24 +162,27 @@ int MillisecondsLeft(Clock::time_point deadline)
 short WaitFor(int fd, short events, Clock::time_point deadline)
 {
     for (;;) {
-        pollfd entry{fd, events, 0};
-        int ready = ::poll(&entry, 1, MillisecondsLeft(deadline));
+        PollEntry entry{ToNative(fd), events, 0};
+        int ready = Poll(&entry, 1, MillisecondsLeft(deadline));
         if (ready > 0)
             return entry.revents;
-        if (ready == 0 || errno != EINTR)
+        if (ready == 0 || LastError() != INTERRUPTED)
             return 0;
     }
 }
 
 Clock::time_point After(int limitMs) { return Clock::now() + std::chrono::milliseconds(limitMs); }
 
+// A call that did not fail for good: it may be tried again after a wait.
+bool Retry(long result) { return result >= 0 || LastError() == WOULD_BLOCK || LastError() == INTERRUPTED; }
+
 }  // namespace
 
 int Listen(Family family, int port, int backlog)
 {
     int fd = Bound(family, port);
-    if (fd >= 0 && ::listen(fd, backlog) != 0) {
-        ::close(fd);
+    if (fd >= 0 && ::listen(ToNative(fd), backlog) != 0) {
+        CloseNative(ToNative(fd));
         return -1;
     }
     return fd;
@@ -101,8 +193,8 @@ int BindOnly(Family family) { return Bound(family, 0); }
 int LocalPort(int fd)
 {
     sockaddr_storage storage{};
-    socklen_t length = sizeof storage;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0)
+    Length length = sizeof storage;
+    if (::getsockname(ToNative(fd), reinterpret_cast<sockaddr*>(&storage), &length) != 0)
         return -1;
     if (storage.ss_family == AF_INET)
         return ntohs(reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
@@ -114,21 +206,17 @@ int LocalPort(int fd)
 int Accept(const std::vector<int>& listeners, int limitMs)
 {
     const auto deadline = After(limitMs);
-    std::vector<pollfd> entries;
+    std::vector<PollEntry> entries;
     for (int fd : listeners)
-        entries.push_back({fd, POLLIN, 0});
+        entries.push_back({ToNative(fd), POLLIN, 0});
     for (;;) {
-        int ready = ::poll(entries.data(), entries.size(), MillisecondsLeft(deadline));
-        if (ready == 0 || (ready < 0 && errno != EINTR))
+        int ready = Poll(entries.data(), entries.size(), MillisecondsLeft(deadline));
+        if (ready == 0 || (ready < 0 && LastError() != INTERRUPTED))
             return -1;
-        for (const pollfd& entry : entries) {
+        for (const PollEntry& entry : entries) {
             if (entry.revents & POLLIN) {
-                int fd = ::accept4(entry.fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-                if (fd >= 0) {
-                    // Blocking again; every wait below is bounded by poll.
-                    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+                if (int fd = FromNative(AcceptOne(entry.fd)); fd >= 0)
                     return fd;
-                }
             }
         }
         if (Clock::now() >= deadline)
@@ -138,26 +226,26 @@ int Accept(const std::vector<int>& listeners, int limitMs)
 
 int Connect(Family family, int port, int limitMs)
 {
-    int fd = ::socket(Domain(family), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    Native s = NewSocket(Domain(family));
+    int fd = FromNative(s);
     if (fd < 0)
         return -1;
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    NeverBlock(s);
+    SetOption(s, IPPROTO_TCP, TCP_NODELAY, 1);
     Loopback address = LoopbackAddress(family, port);
-    if (::connect(fd, address.get(), address.length) != 0) {
-        int error = errno;
-        if (error != EINPROGRESS || !(WaitFor(fd, POLLOUT, After(limitMs)) & POLLOUT)) {
-            ::close(fd);
+    if (::connect(s, address.get(), address.length) != 0) {
+        int error = LastError();
+        if (error != CONNECTING || !(WaitFor(fd, POLLOUT, After(limitMs)) & POLLOUT)) {
+            CloseNative(s);
             return -1;
         }
-        socklen_t length = sizeof error;
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+        Length length = sizeof error;
+        ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
         if (error != 0) {
-            ::close(fd);
+            CloseNative(s);
             return -1;
         }
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
@@ -168,8 +256,8 @@ bool Send(int fd, const std::string& bytes, int limitMs)
     while (sent < bytes.size()) {
         if (!(WaitFor(fd, POLLOUT, deadline) & POLLOUT))
             return false;
-        ssize_t count = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (count < 0 && errno != EAGAIN && errno != EINTR)
+        long count = ::send(ToNative(fd), bytes.data() + sent, static_cast<int>(bytes.size() - sent), SEND_FLAGS);
+        if (!Retry(count))
             return false;
         if (count > 0)
             sent += static_cast<std::size_t>(count);
@@ -186,8 +274,8 @@ std::string Receive(int fd, std::size_t count, int limitMs)
             break;
         char buffer[4096];
         std::size_t want = std::min(sizeof buffer, count - bytes.size());
-        ssize_t got = ::recv(fd, buffer, want, MSG_DONTWAIT);
-        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR))
+        long got = ::recv(ToNative(fd), buffer, static_cast<int>(want), 0);
+        if (got == 0 || !Retry(got))
             break;
         if (got > 0)
             bytes.append(buffer, static_cast<std::size_t>(got));
@@ -202,45 +290,52 @@ End WaitForEnd(int fd, int limitMs)
         if (!WaitFor(fd, POLLIN, deadline))
             return End::Open;
         char byte;
-        ssize_t got = ::recv(fd, &byte, 1, MSG_DONTWAIT);
+        long got = ::recv(ToNative(fd), &byte, 1, 0);
         if (got == 0)
             return End::Closed;
         if (got > 0)
             return End::Data;
-        if (errno == ECONNRESET)
+        if (LastError() == RESET)
             return End::Reset;
-        if (errno != EAGAIN && errno != EINTR)
+        if (!Retry(got))
             return End::Failed;
         if (Clock::now() >= deadline)
             return End::Open;
     }
 }
 
-std::size_t Unread(int fd)
-{
-    int count = 0;
-    if (::ioctl(fd, FIONREAD, &count) != 0 || count < 0)
-        return 0;
-    return static_cast<std::size_t>(count);
-}
+std::size_t Unread(int fd) { return PendingBytes(ToNative(fd)); }
 
-void ShutdownSend(int fd) { ::shutdown(fd, SHUT_WR); }
+void ShutdownSend(int fd) { ::shutdown(ToNative(fd), SHUT_SEND); }
 
 void Reset(int fd)
 {
     if (fd < 0)
         return;
-    linger abort{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    ::close(fd);
+    SetOption(ToNative(fd), SOL_SOCKET, SO_LINGER, linger{1, 0});
+    CloseNative(ToNative(fd));
 }
 
 void Close(int fd)
 {
     if (fd >= 0)
-        ::close(fd);
+        CloseNative(ToNative(fd));
 }
 
+#ifdef _WIN32
+int OpenDescriptors()
+{
+    // Handle values are multiples of four, given out lowest first: probing
+    // each value up to a bound far above the tests' needs finds them all.
+    const ULONG_PTR HANDLE_BOUND = 4 * 8192;
+    int count = 0;
+    for (ULONG_PTR value = 4; value < HANDLE_BOUND; value += 4) {
+        DWORD flags = 0;
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    }
+    return count;
+}
+#else
 int OpenDescriptors()
 {
     DIR* directory = ::opendir("/proc/self/fd");
@@ -255,5 +350,6 @@ int OpenDescriptors()
     // The listing's own descriptor is not one of ours.
     return count - 1;
 }
+#endif
 
 }  // namespace raw

@@ -55,7 +55,7 @@ void ShutdownSend(int fd);
 void Reset(int fd);
 void Close(int fd);
 
-// Open descriptors of this process.
+// Open descriptors of this process (on Windows, its open handles).
 int OpenDescriptors();
 
 // Owns a descriptor and closes it when it goes.

@@ -61,9 +61,11 @@ int WSACleanup(void);
 int WSAGetLastError(void);
 void WSASetLastError(int error);
 
-// The platform's name for the code of a wait that ran out, with this
-// system's value.
+// The platform's names for the codes the program and its tests meet, with
+// this system's values.
 #define WSAETIMEDOUT ETIMEDOUT
+#define WSAECONNRESET ECONNRESET
+#define WSAECONNREFUSED ECONNREFUSED
 
 // Resolution. On failure the resolver's own code (EAI_*) is returned and
 // also left as the last error.

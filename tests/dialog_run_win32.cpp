@@ -1,0 +1,91 @@
+// The real main dialog for the Windows tests, from the program's own
+// resources, run by the system's dialog manager; and the same event pump a
+// modal loop runs, for waits on the dialog's thread.
+#include "tests/dialog_run.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "frontend/resource.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Posted once the dialog is up: the script then runs inside its modal loop.
+const UINT RUN_SCRIPT = WM_APP + 1;
+const UINT_PTR LIMIT_TIMER = 1;
+const UINT SCRIPT_TIME_LIMIT_MS = 20000;
+
+DialogRun* currentRun = nullptr;
+const std::function<void(HWND)>* currentScript = nullptr;
+
+INT_PTR CALLBACK RecordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        currentRun->dialog = dialog;
+        PostMessageW(dialog, RUN_SCRIPT, 0, 0);
+        SetTimer(dialog, LIMIT_TIMER, SCRIPT_TIME_LIMIT_MS, nullptr);
+        return TRUE;
+    case RUN_SCRIPT:
+        (*currentScript)(dialog);
+        EndDialog(dialog, -2);
+        return TRUE;
+    case WM_TIMER:
+        if (wParam != LIMIT_TIMER)
+            return FALSE;
+        ADD_FAILURE() << "the script outlasted its time limit";
+        EndDialog(dialog, -3);
+        return TRUE;
+    case WM_COMMAND:
+        currentRun->commands.push_back({LOWORD(wParam), reinterpret_cast<HWND>(lParam)});
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
+DialogRun RunMainDialog(const std::function<void(HWND)>& script)
+{
+    DialogRun run;
+    currentRun = &run;
+    currentScript = &script;
+    run.result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr, RecordingProc, 0);
+    if (run.dialog == nullptr)
+        ADD_FAILURE() << "the dialog was not made: error " << GetLastError();
+    currentRun = nullptr;
+    currentScript = nullptr;
+    return run;
+}
+
+bool PumpUntil(const std::function<bool()>& done, int limitMs)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    while (!done()) {
+        if (Clock::now() >= deadline)
+            return false;
+        // Sends from other threads are served inside the wait; posted
+        // messages and timers are dispatched below. A fine tick looks at
+        // the condition.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(message.wParam));
+                return done();
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return true;
+}
+
+void SeeLog(HWND dialog)
+{
+    SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
+}
