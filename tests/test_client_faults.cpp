@@ -4,10 +4,10 @@
 // silence. ClientConnect and ClientExchange run on the dialog's thread, as
 // a Send press runs them. Each fault gets its own log line, and the Send
 // after it, to a server that echoes, is served as if nothing had happened.
+// The Windows build runs these too, with Winsock's error codes.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <iostream>
@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "core/app_state.h"
-#include "frontend/resource_tables.h"
-#include "tests/dialog_harness.h"
+#include "frontend/resource.h"
+#include "tests/echo_bytes.h"
 #include "tests/echo_support.h"
 #include "tests/raw_peer.h"
 #include "transport/client.h"
@@ -32,8 +32,6 @@ using namespace std::chrono_literals;
 constexpr DWORD SILENT_TIMEOUT_MS = 300;
 // Descriptors the toolkit may open or close on its own between counts.
 constexpr int DESCRIPTOR_SLACK = 5;
-
-std::string Padded(const std::string& text) { return text + std::string(ECHO_MESSAGE_SIZE - text.size(), '\0'); }
 
 enum class Answer {
     Echo,               // sends the message back
@@ -135,20 +133,20 @@ private:
     std::thread thread_;
 };
 
-std::u16string SentLine(const std::string& text) { return Wide("Sent to server(127.0.0.1) ----> " + text + "\r\n"); }
-std::u16string EchoLine(const std::string& text)
+WideText SentLine(const std::string& text) { return Wide("Sent to server(127.0.0.1) ----> " + text + "\r\n"); }
+WideText EchoLine(const std::string& text)
 {
     return Wide("Received Echo from server(127.0.0.1) <---- " + text + "\r\n");
 }
-std::u16string ReceiveErrorLine(int error)
+WideText ReceiveErrorLine(int error)
 {
     return Wide("ERROR: Couldn't receive the data! Error = " + std::to_string(error) + "\r\n");
 }
-std::u16string SendErrorLine(int error)
+WideText SendErrorLine(int error)
 {
     return Wide("ERROR: Couldn't send the data! error = " + std::to_string(error) + "\r\n");
 }
-const std::u16string SHORT_ECHO_LINE = u"ERROR: Server didn't send back all the expected data!\r\n";
+const WideText SHORT_ECHO_LINE = TEXT("ERROR: Server didn't send back all the expected data!\r\n");
 
 // One Send: the data field's text, and how the server answers it.
 struct Step {
@@ -157,24 +155,38 @@ struct Step {
 };
 
 // What the log shows for a step.
-std::u16string ExpectedLog(const Step& step)
+WideText ExpectedLog(const Step& step)
 {
     switch (step.answer) {
     case Answer::Echo:
     case Answer::Trickle:
         return SentLine(step.data) + EchoLine(step.data);
     case Answer::ResetAtOnce:
-        return SendErrorLine(ECONNRESET);
+        return SendErrorLine(WSAECONNRESET);
     case Answer::ResetAfterMessage:
     case Answer::HalfThenReset:
-        return SentLine(step.data) + ReceiveErrorLine(ECONNRESET);
+        return SentLine(step.data) + ReceiveErrorLine(WSAECONNRESET);
     case Answer::CloseAfterMessage:
     case Answer::HalfThenClose:
         return SentLine(step.data) + SHORT_ECHO_LINE;
     case Answer::Silent:
-        return SentLine(step.data) + ReceiveErrorLine(ETIMEDOUT);
+        return SentLine(step.data) + ReceiveErrorLine(WSAETIMEDOUT);
     }
-    return u"";
+    return TEXT("");
+}
+
+// The log as compared. Under Wine a reset may read as an orderly close
+// (see UnderWine), so there the two reports count as one.
+std::string Seen(const WideText& log)
+{
+    std::string text = Narrow(log);
+    if (!UnderWine())
+        return text;
+    const std::string reset = Narrow(ReceiveErrorLine(WSAECONNRESET));
+    const std::string closed = Narrow(SHORT_ECHO_LINE);
+    for (size_t at = text.find(reset); at != std::string::npos; at = text.find(reset, at + closed.size()))
+        text.replace(at, reset.size(), closed);
+    return text;
 }
 
 std::vector<Answer> Script(const std::vector<Step>& steps)
@@ -190,7 +202,7 @@ protected:
     // Runs script on the real main dialog, with the log going to it.
     static void WithDialog(const std::function<void(HWND)>& script)
     {
-        RunDialog(MAIN_DIALOG_TEMPLATE, [&](HWND dialog) {
+        RunMainDialog([&](HWND dialog) {
             AppState.dialog.store(dialog);
             script(dialog);
         });
@@ -248,12 +260,12 @@ TEST_F(ClientFaults, AfterEachFaultTheNextSendIsServed)
     ScriptedServer server(Script(steps));
     WithDialog([&](HWND dialog) {
         SetHostAndPort("127.0.0.1", server.Port().c_str());
-        std::u16string expected;
+        WideText expected;
         for (size_t i = 0; i < steps.size(); ++i) {
             SCOPED_TRACE("step " + std::to_string(i) + ": " + steps[i].data);
             Send(dialog, server, steps[i], static_cast<int>(i));
             expected += ExpectedLog(steps[i]);
-            ASSERT_EQ(Narrow(LogText(dialog)), Narrow(expected));
+            ASSERT_EQ(Seen(LogText(dialog)), Seen(expected));
         }
         // The last connection stays open until the next Send or the end.
         EXPECT_NE(AppState.clientSocket.load(), INVALID_SOCKET);
@@ -291,7 +303,7 @@ TEST_F(ClientFaults, HundredsOfFaultsLeaveNoDescriptorBehind)
 
     ScriptedServer server(Script(steps));
     int before = -1, after = -1;
-    std::u16string log;
+    WideText log;
     WithDialog([&](HWND dialog) {
         SetHostAndPort("127.0.0.1", server.Port().c_str());
         // The first cycle lets the toolkit and the resolver open whatever
@@ -311,10 +323,10 @@ TEST_F(ClientFaults, HundredsOfFaultsLeaveNoDescriptorBehind)
         ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
     });
     server.Join();
-    std::u16string expected;
+    WideText expected;
     for (const Step& step : steps)
         expected += ExpectedLog(step);
-    EXPECT_EQ(Narrow(log), Narrow(expected));
+    EXPECT_EQ(Seen(log), Seen(expected));
     ExpectMessagesReceived(server, steps);
     std::cout << "[ descriptors ] client faults: " << before << " after the first cycle, " << after << " after "
               << CYCLES << " more\n";

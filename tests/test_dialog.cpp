@@ -24,20 +24,11 @@
 #include "platform/extensions.h"
 #include "platform/linux/handles.h"
 #include "tests/dialog_harness.h"
+#include "tests/echo_support.h"
 
 namespace {
 
 const DLGTEMPLATE& Main() { return MAIN_DIALOG_TEMPLATE; }
-
-// The log's text as the program reads it, from any thread.
-std::u16string LogText(HWND dialog)
-{
-    auto length = static_cast<size_t>(SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0));
-    std::u16string text(length + 1, u'\0');
-    SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXT, text.size(), (LPARAM)text.data());
-    text.resize(length);
-    return text;
-}
 
 int CountOf(const DialogRun& run, int id)
 {
@@ -371,12 +362,15 @@ TEST(LogInsertion, ACallWaitingForTheDialogsThreadReturnsOnceTheDialogHasEnded)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
+void Append(HWND dialog, const std::u16string& text)
+{
+    SendDlgItemMessageW(dialog, IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)text.c_str());
+}
+
 void AppendLines(HWND dialog, int from, int to)
 {
-    for (int i = from; i < to; ++i) {
-        std::u16string line = u"line " + QString::number(i).toStdU16String() + u"\r\n";
-        SendDlgItemMessageW(dialog, IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)line.c_str());
-    }
+    for (int i = from; i < to; ++i)
+        Append(dialog, u"line " + QString::number(i).toStdU16String() + u"\r\n");
 }
 
 QString FirstShownLine(QPlainTextEdit* log)
@@ -384,16 +378,31 @@ QString FirstShownLine(QPlainTextEdit* log)
     return log->document()->findBlockByNumber(log->verticalScrollBar()->value()).text();
 }
 
-TEST(LogLimit, DropsTheOldestWholeLinesFirst)
+TEST(LogAppend, GoesToTheEndWhereverTheUsersCaretAndSelectionAre)
 {
     RunDialog(Main(), [](HWND dialog) {
-        SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, 5, 0);
-        AppendLines(dialog, 0, 8);
-        // Four whole lines, nine tenths of the limit, and the empty one
-        // after the last line end.
-        EXPECT_EQ(LogText(dialog), u"line 4\r\nline 5\r\nline 6\r\nline 7\r\n");
-        AppendLines(dialog, 8, 9);
-        EXPECT_EQ(LogText(dialog), u"line 5\r\nline 6\r\nline 7\r\nline 8\r\n");
+        Append(dialog, u"alpha\r\nbeta\r\ngamma\r\n");
+        SeeLog(dialog);
+        auto* log = static_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
+        // The user selects "beta", to copy it, while the log goes on.
+        QTextCursor cursor = log->textCursor();
+        cursor.setPosition(6);
+        cursor.setPosition(10, QTextCursor::KeepAnchor);
+        log->setTextCursor(cursor);
+        Append(dialog, u"B 2\r\n");
+        SeeLog(dialog);
+        EXPECT_EQ(LogText(dialog), u"alpha\r\nbeta\r\ngamma\r\nB 2\r\n");
+        EXPECT_EQ(log->textCursor().selectedText(), "beta");
+        // A click inside a line leaves the caret there; nothing is spliced in.
+        cursor.setPosition(2);
+        log->setTextCursor(cursor);
+        Append(dialog, u"next\r\n");
+        SeeLog(dialog);
+        EXPECT_EQ(LogText(dialog), u"alpha\r\nbeta\r\ngamma\r\nB 2\r\nnext\r\n");
+        EXPECT_EQ(log->textCursor().position(), 2);
+        // What the user types still goes where the caret is.
+        QTest::keyClicks(log, "X");
+        EXPECT_EQ(LogText(dialog), u"alXpha\r\nbeta\r\ngamma\r\nB 2\r\nnext\r\n");
     });
 }
 

@@ -1,15 +1,16 @@
-// Receiving exactly one message over a real loopback connection however
-// the peer cuts, ends or breaks it, and sending one whole.
+// Connecting within a deadline; receiving exactly one message over a real
+// loopback connection however the peer cuts, ends or breaks it, and sending
+// one whole. Raw peers only, no dialog: the Windows build runs these too.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "core/app_state.h"
+#include "platform/extensions.h"
 #include "tests/echo_bytes.h"
 #include "tests/echo_support.h"
 #include "tests/raw_peer.h"
@@ -19,31 +20,94 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A program socket connected to a raw peer on 127.0.0.1.
-class Connection : public ::testing::Test {
+sockaddr_in LoopbackV4(int port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+int ConnectTo(SOCKET s, int port, DWORD milliseconds)
+{
+    sockaddr_in address = LoopbackV4(port);
+    return ConnectWithin(s, reinterpret_cast<sockaddr*>(&address), sizeof address, milliseconds);
+}
+
+// A program socket, closed when the test ends.
+class ProgramSocket : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ResetAppState();
-        listener_ = raw::Fd(raw::Listen(raw::Family::V4));
-        ASSERT_TRUE(listener_.valid());
+        AppState.peerTimeoutMs.store(TEST_PEER_TIMEOUT_MS);
         program_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         ASSERT_NE(program_, INVALID_SOCKET);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(raw::LocalPort(listener_.get())));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(connect(program_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        peer_ = raw::Fd(raw::Accept(listener_.get(), TEST_LIMIT_MS));
-        ASSERT_TRUE(peer_.valid());
-        // Every receive below is bounded.
-        AppState.peerTimeoutMs.store(TEST_PEER_TIMEOUT_MS);
     }
     void TearDown() override
     {
-        if (program_ != INVALID_SOCKET)
-            closesocket(program_);
+        closesocket(program_);
         ResetAppState();
+    }
+
+    SOCKET program_ = INVALID_SOCKET;
+};
+
+using ConnectWithinTime = ProgramSocket;
+
+TEST_F(ConnectWithinTime, ConnectsAndLeavesTheSocketReadyForBlockingCalls)
+{
+    raw::Fd listener(raw::Listen(raw::Family::V4));
+    ASSERT_EQ(ConnectTo(program_, raw::LocalPort(listener.get()), TEST_LIMIT_MS), 0);
+    raw::Fd peer(raw::Accept(listener.get(), TEST_LIMIT_MS));
+    ASSERT_TRUE(peer.valid());
+    // A receive that finds nothing yet waits for the late message instead
+    // of failing as a non-blocking socket's would.
+    std::thread late([&] {
+        std::this_thread::sleep_for(50ms);
+        EXPECT_TRUE(raw::Send(peer.get(), Padded("late")));
+    });
+    EchoMessage message;
+    EXPECT_EQ(ReceiveMessage(program_, &message, nullptr, nullptr, PeerDeadline()), RECEIVE_COMPLETE);
+    late.join();
+    EXPECT_EQ(Bytes(message), Padded("late"));
+}
+
+TEST_F(ConnectWithinTime, APortWithNoListenerRefuses)
+{
+    raw::Fd bound(raw::BindOnly(raw::Family::V4));
+    EXPECT_EQ(ConnectTo(program_, raw::LocalPort(bound.get()), TEST_LIMIT_MS), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
+}
+
+TEST_F(ConnectWithinTime, AFullListenQueueRunsOutAtTheDeadline)
+{
+    // With a backlog of 0, one waiting connection fills the queue, and the
+    // system drops the next handshake.
+    raw::Fd listener(raw::Listen(raw::Family::V4, 0, 0));
+    const int port = raw::LocalPort(listener.get());
+    raw::Fd queued(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+    ASSERT_TRUE(queued.valid());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ConnectTo(program_, port, 300), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
+    // It waited for the handshake rather than failing at once.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms);
+}
+
+// A program socket connected to a raw peer on 127.0.0.1. Every receive
+// below is bounded by the peer time-out.
+class Connection : public ProgramSocket {
+protected:
+    void SetUp() override
+    {
+        ProgramSocket::SetUp();
+        listener_ = raw::Fd(raw::Listen(raw::Family::V4));
+        ASSERT_TRUE(listener_.valid());
+        ASSERT_EQ(ConnectTo(program_, raw::LocalPort(listener_.get()), TEST_LIMIT_MS), 0);
+        peer_ = raw::Fd(raw::Accept(listener_.get(), TEST_LIMIT_MS));
+        ASSERT_TRUE(peer_.valid());
     }
 
     // Sends pieces from a thread of the peer's own, a pause between them.
@@ -59,7 +123,6 @@ protected:
 
     raw::Fd listener_;
     raw::Fd peer_;
-    SOCKET program_ = INVALID_SOCKET;
 };
 
 std::string Pattern(size_t count, char first = 'A')
@@ -130,10 +193,12 @@ TEST_F(Connection, OnlyTheFirstHundredBytesAreRead)
 
 TEST_F(Connection, AResetIsAnError)
 {
+    if (UnderWine())
+        GTEST_SKIP() << "Wine reads a reset that came before the receive as an orderly close";
     raw::Reset(peer_.release());
     EchoMessage message;
     EXPECT_EQ(ReceiveMessage(program_, &message, nullptr, nullptr, PeerDeadline()), RECEIVE_ERROR);
-    EXPECT_EQ(WSAGetLastError(), ECONNRESET);
+    EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
 }
 
 TEST_F(Connection, AResetAfterPartOfTheMessageIsAnError)
@@ -148,7 +213,7 @@ TEST_F(Connection, AResetAfterPartOfTheMessageIsAnError)
     int error = WSAGetLastError();
     peer.join();
     EXPECT_EQ(outcome, RECEIVE_ERROR);
-    EXPECT_EQ(error, ECONNRESET);
+    EXPECT_EQ(error, WSAECONNRESET);
 }
 
 TEST_F(Connection, ATricklingPeerIsGivenUpOnAtTheDeadline)
@@ -170,7 +235,7 @@ TEST_F(Connection, ATricklingPeerIsGivenUpOnAtTheDeadline)
     stop = true;
     peer.join();
     EXPECT_EQ(outcome, RECEIVE_ERROR);
-    EXPECT_EQ(error, ETIMEDOUT);
+    EXPECT_EQ(error, WSAETIMEDOUT);
     EXPECT_LT(sentByThen, 99);  // the peer was still trickling
 }
 
