@@ -80,6 +80,15 @@ bool UnderWine()
 #endif
 }
 
+WideText ResetSeenAsClose(WideText log, const WideText& resetLine, const WideText& closedLine)
+{
+    if (!UnderWine())
+        return log;
+    for (size_t at = log.find(resetLine); at != WideText::npos; at = log.find(resetLine, at + closedLine.size()))
+        log.replace(at, resetLine.size(), closedLine);
+    return log;
+}
+
 bool RunWhilePumping(const std::function<void()>& work, int limitMs)
 {
     std::atomic<bool> ended{false};

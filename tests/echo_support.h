@@ -38,6 +38,8 @@ std::string HandleText(SOCKET s);
 // to its own event reporting, so the next receive sees an orderly close
 // where Windows and Linux report the reset.
 bool UnderWine();
+// A log as a test compares it: under Wine, resetLine is taken as closedLine.
+WideText ResetSeenAsClose(WideText log, const WideText& resetLine, const WideText& closedLine);
 
 // Runs work on a thread of its own while the dialog's thread keeps running
 // its events (so the worker's log calls get through); true when work ended

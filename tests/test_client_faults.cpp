@@ -175,18 +175,10 @@ WideText ExpectedLog(const Step& step)
     return TEXT("");
 }
 
-// The log as compared. Under Wine a reset may read as an orderly close
-// (see UnderWine), so there the two reports count as one.
+// The log as compared: under Wine a reset may read as an orderly close.
 std::string Seen(const WideText& log)
 {
-    std::string text = Narrow(log);
-    if (!UnderWine())
-        return text;
-    const std::string reset = Narrow(ReceiveErrorLine(WSAECONNRESET));
-    const std::string closed = Narrow(SHORT_ECHO_LINE);
-    for (size_t at = text.find(reset); at != std::string::npos; at = text.find(reset, at + closed.size()))
-        text.replace(at, reset.size(), closed);
-    return text;
+    return Narrow(ResetSeenAsClose(log, ReceiveErrorLine(WSAECONNRESET), SHORT_ECHO_LINE));
 }
 
 std::vector<Answer> Script(const std::vector<Step>& steps)

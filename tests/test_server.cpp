@@ -3,16 +3,11 @@
 // dialog's thread keeps serving the worker's log calls. A client that
 // fails its exchange costs only its own connection; set-up failures end
 // the worker, which then holds no socket.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -20,11 +15,18 @@
 #include <vector>
 
 #include "core/app_state.h"
-#include "frontend/resource_tables.h"
-#include "tests/dialog_harness.h"
+#include "frontend/resource.h"
 #include "tests/echo_support.h"
 #include "tests/raw_peer.h"
 #include "transport/echo_message.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#endif
 
 namespace {
 
@@ -33,30 +35,30 @@ using Clock = std::chrono::steady_clock;
 
 std::string Padded(const std::string& text) { return text + std::string(ECHO_MESSAGE_SIZE - text.size(), '\0'); }
 
-std::u16string ReadyLine(SOCKET listener, const std::string& family, const std::string& port)
+WideText ReadyLine(SOCKET listener, const std::string& family, const std::string& port)
 {
     return Wide("Socket " + HandleText(listener) + " ready for connection with " + family +
                 " family, TCP type, on port " + port + "\r\n");
 }
 
-std::u16string AcceptedLine(SOCKET connection)
+WideText AcceptedLine(SOCKET connection)
 {
     return Wide("Accepted TCP connection from socket " + HandleText(connection) + "\r\n");
 }
 
-std::u16string ReceivedLine(const std::string& peer, const std::string& text)
+WideText ReceivedLine(const std::string& peer, const std::string& text)
 {
     return Wide("Received from client(" + peer + ") <---- " + text + "\r\n");
 }
 
-std::u16string EchoLine(const std::string& text) { return Wide("Send Echo to client ---->" + text + "\r\n"); }
+WideText EchoLine(const std::string& text) { return Wide("Send Echo to client ---->" + text + "\r\n"); }
 
-std::u16string ReceiveErrorLine(int error)
+WideText ReceiveErrorLine(int error)
 {
     return Wide("ERROR: Couldn't receive the data! Error = " + std::to_string(error) + "\r\n");
 }
 
-const std::u16string SHORT_LINE = u"ERROR: Didn't get all the expected data from the client!\r\n";
+const WideText SHORT_LINE = TEXT("ERROR: Didn't get all the expected data from the client!\r\n");
 
 // What one raw client got from the server.
 struct ClientResult {
@@ -85,6 +87,363 @@ ClientResult Exchange(raw::Family family, int port, const std::vector<std::strin
     return result;
 }
 
+class Server : public EchoTest {
+protected:
+    // Runs script on the real main dialog and returns the log as the
+    // script left it. A worker still running afterwards is stopped.
+    WideText WithDialog(const std::function<void(HWND)>& script)
+    {
+        WideText log;
+        RunMainDialog([&](HWND dialog) {
+            dialog_ = dialog;
+            script(dialog);
+            log = LogText(dialog);
+            if (worker_ != nullptr) {
+                EXPECT_TRUE(StopWorker()) << "the worker did not end";
+            }
+        });
+        dialog_ = nullptr;
+        return log;
+    }
+
+    // Starts the worker and waits for it to listen; its port, or -1.
+    int StartWorker(const char* host, const char* port = "0")
+    {
+        const int before = Occurrences(LogText(dialog_), TEXT(" ready for connection with "));
+        worker_ = StartServerWorker(dialog_, host, port);
+        if (worker_ == nullptr)
+            return -1;
+        if (!WaitForLog(TEXT(" ready for connection with "), before + 1))
+            return -1;
+        return ListeningPort();
+    }
+
+    // Ends the worker by closing its sockets; true when it ended in time.
+    bool StopWorker()
+    {
+        HANDLE worker = std::exchange(worker_, nullptr);
+        return StopServerWorker(worker);
+    }
+
+    // Waits for the worker to end by itself.
+    bool WorkerEnds()
+    {
+        HANDLE worker = std::exchange(worker_, nullptr);
+        return WaitForWorkerEnd(worker);
+    }
+
+    // Runs the dialog's events until the log holds part count times.
+    bool WaitForLog(const WideText& part, int count = 1)
+    {
+        return PumpUntil([&] { return Occurrences(LogText(dialog_), part) >= count; });
+    }
+
+    // A connection the worker has accepted and now serves.
+    raw::Fd AcceptedClient(int port)
+    {
+        const int before = Occurrences(LogText(dialog_), TEXT("Accepted TCP connection"));
+        raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+        EXPECT_TRUE(connection.valid());
+        EXPECT_TRUE(WaitForLog(TEXT("Accepted TCP connection"), before + 1));
+        return connection;
+    }
+
+    // One client's whole exchange on a thread of its own.
+    ClientResult ExchangeWhilePumping(raw::Family family, int port, const std::vector<std::string>& pieces,
+                                      int endWaitMs = 0)
+    {
+        ClientResult result;
+        EXPECT_TRUE(RunWhilePumping([&] { result = Exchange(family, port, pieces, endWaitMs); }));
+        return result;
+    }
+
+    HWND dialog_ = nullptr;
+    HANDLE worker_ = nullptr;
+};
+
+// How the worker's log ends when the test stops it: accept fails on the
+// closed listening socket (or on its emptied field, if the worker had not
+// yet gone back to accept). Each system names these failures its own way.
+#ifdef _WIN32
+// Windows fails a blocking call that closesocket ends with WSAEINTR, Wine
+// with WSA_OPERATION_ABORTED.
+const int STOP_ERRORS[] = {WSAEINTR, WSA_OPERATION_ABORTED, WSAENOTSOCK};
+#else
+const int STOP_ERRORS[] = {EBADF, ENOTSOCK};
+#endif
+bool EndsWithStopLine(const WideText& log)
+{
+    for (int error : STOP_ERRORS) {
+        const WideText line = Wide("ERROR: accept() failed with error = " + std::to_string(error) + "\r\n");
+        if (log.size() >= line.size() && log.compare(log.size() - line.size(), line.size(), line) == 0)
+            return true;
+    }
+    return false;
+}
+
+// ---- Complete exchanges ----------------------------------------------------
+
+TEST_F(Server, OneExchangeLogsReadyAcceptedReceivedAndEcho)
+{
+    WideText expected;
+    ClientResult client;
+    WideText log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        const SOCKET listener = AppState.listenSocket.load();
+        client = ExchangeWhilePumping(raw::Family::V4, port, {Padded("hello, server")}, 200);
+        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+        // The connection stays open, and in AppState, until the next one.
+        const SOCKET connection = AppState.acceptedSocket.load();
+        EXPECT_NE(connection, INVALID_SOCKET);
+        // Port 0 lets the system choose; the ready line shows its choice.
+        expected = ReadyLine(listener, "AF_INET", std::to_string(port)) + AcceptedLine(connection) +
+                   ReceivedLine("127.0.0.1", "hello, server") + EchoLine("hello, server");
+        EXPECT_EQ(Narrow(LogText(dialog_)), Narrow(expected));
+        EXPECT_TRUE(StopWorker());
+        EXPECT_EQ(AppState.listenSocket.load(), INVALID_SOCKET);
+        EXPECT_EQ(AppState.acceptedSocket.load(), INVALID_SOCKET);
+    });
+    EXPECT_TRUE(client.connected);
+    EXPECT_EQ(client.echo, Padded("hello, server"));
+    EXPECT_EQ(client.end, raw::End::Open);
+    ASSERT_EQ(log.compare(0, expected.size(), expected), 0) << Narrow(log);
+    EXPECT_TRUE(EndsWithStopLine(log)) << Narrow(log);
+    EXPECT_EQ(Occurrences(log, TEXT("\r\n")), 5);
+}
+
+TEST_F(Server, ServesOverIPv6)
+{
+    if (!raw::Fd(raw::Listen(raw::Family::V6)).valid())
+        GTEST_SKIP() << "no IPv6 loopback here";
+    ClientResult client;
+    WideText log = WithDialog([&](HWND) {
+        const int port = StartWorker("::1");
+        ASSERT_GT(port, 0);
+        const SOCKET listener = AppState.listenSocket.load();
+        client = ExchangeWhilePumping(raw::Family::V6, port, {Padded("over six")});
+        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+        EXPECT_EQ(Narrow(LogText(dialog_)),
+                  Narrow(ReadyLine(listener, "AF_INET6", std::to_string(port)) +
+                         AcceptedLine(AppState.acceptedSocket.load()) +
+                         ReceivedLine("::1", "over six") + EchoLine("over six")));
+    });
+    EXPECT_EQ(client.echo, Padded("over six"));
+}
+
+TEST_F(Server, AMessageInPiecesIsOneMessage)
+{
+    const std::string message = Padded("sent in three pieces");
+    ClientResult client;
+    WideText log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        client = ExchangeWhilePumping(raw::Family::V4, port,
+                                      {message.substr(0, 1), message.substr(1, 49), message.substr(50, 50)});
+        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+    });
+    EXPECT_EQ(client.echo, message);
+    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", "sent in three pieces")), 1);
+    EXPECT_EQ(Occurrences(log, EchoLine("sent in three pieces")), 1);
+}
+
+TEST_F(Server, AnyHundredBytesAreEchoedUnchanged)
+{
+    std::string noNul;
+    for (int i = 0; i < ECHO_MESSAGE_SIZE; ++i)
+        noNul += static_cast<char>('!' + i % 90);
+    const std::string afterNul = Padded(std::string("abc") + '\0' + "hidden but echoed");
+    const std::string badText = Padded("ok\xFF\xC3(");
+    std::vector<ClientResult> clients;
+    WideText log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        for (const std::string& payload : {noNul, afterNul, badText})
+            clients.push_back(ExchangeWhilePumping(raw::Family::V4, port, {payload}));
+        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client"), 3));
+    });
+    ASSERT_EQ(clients.size(), 3u);
+    EXPECT_EQ(clients[0].echo, noNul);
+    EXPECT_EQ(clients[1].echo, afterNul);
+    EXPECT_EQ(clients[2].echo, badText);
+    // Shown up to the first NUL, or all hundred bytes when there is none;
+    // bytes that are not text show as U+FFFD, and the line stays whole.
+    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", noNul) + EchoLine(noNul)), 1) << Narrow(log);
+    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", "abc") + EchoLine("abc")), 1) << Narrow(log);
+    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", "ok\uFFFD\uFFFD(") + EchoLine("ok\uFFFD\uFFFD(")), 1)
+        << Narrow(log);
+}
+
+TEST_F(Server, ClientsOneAfterAnotherEachGetTheirEcho)
+{
+    const int CLIENTS = 5;
+    std::vector<raw::Fd> kept;
+    std::vector<std::string> echoes;
+    WideText log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        for (int i = 0; i < CLIENTS; ++i) {
+            // Each client keeps its connection, to see when the server lets it go.
+            RunWhilePumping([&] {
+                raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+                raw::Send(connection.get(), Padded("client " + std::to_string(i)));
+                echoes.push_back(raw::Receive(connection.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS));
+                kept.push_back(std::move(connection));
+            });
+            ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client"), i + 1));
+        }
+        // Accepting the next connection closed the one before; the last stays.
+        // One time limit for all of them, so a broken run fails soon.
+        const auto deadline = Clock::now() + std::chrono::milliseconds(TEST_LIMIT_MS);
+        for (int i = 0; i < CLIENTS - 1; ++i) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            EXPECT_EQ(raw::WaitForEnd(kept[static_cast<size_t>(i)].get(), std::max(0, static_cast<int>(left.count()))),
+                      raw::End::Closed)
+                << i;
+        }
+        EXPECT_EQ(raw::WaitForEnd(kept.back().get(), 100), raw::End::Open);
+    });
+    ASSERT_EQ(echoes.size(), static_cast<size_t>(CLIENTS));
+    for (int i = 0; i < CLIENTS; ++i) {
+        const std::string text = "client " + std::to_string(i);
+        EXPECT_EQ(echoes[static_cast<size_t>(i)], Padded(text));
+        EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", text) + EchoLine(text)), 1) << text;
+    }
+    EXPECT_EQ(Occurrences(log, TEXT("Accepted TCP connection from socket 0x")), CLIENTS);
+}
+
+// ---- Clients that fail their exchange --------------------------------------
+
+TEST_F(Server, AShortMessageCostsOnlyThatConnection)
+{
+    raw::End endOfShort = raw::End::Open;
+    ClientResult next;
+    WideText log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        RunWhilePumping([&] {
+            raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+            raw::Send(connection.get(), std::string(60, 's'));
+            raw::ShutdownSend(connection.get());
+            endOfShort = raw::WaitForEnd(connection.get(), TEST_LIMIT_MS);
+        });
+        ASSERT_TRUE(WaitForLog(SHORT_LINE));
+        EXPECT_TRUE(PumpUntil([] { return AppState.acceptedSocket.load() == INVALID_SOCKET; }));
+        next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("next one")});
+        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+    });
+    EXPECT_EQ(endOfShort, raw::End::Closed);
+    EXPECT_EQ(next.echo, Padded("next one"));
+    const size_t shortAt = log.find(SHORT_LINE);
+    ASSERT_NE(shortAt, WideText::npos);
+    EXPECT_EQ(Occurrences(log.substr(shortAt), TEXT("Accepted TCP connection")), 1);
+    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", "next one") + EchoLine("next one")), 1);
+    EXPECT_EQ(Occurrences(log, TEXT("Received from client")), 1);
+}
+
+TEST_F(Server, AResetCostsOnlyThatConnection)
+{
+    ClientResult next;
+    WideText log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        // Reset once the worker has the connection and waits for its bytes.
+        raw::Fd connection = AcceptedClient(port);
+        raw::Send(connection.get(), std::string(10, 'r'));
+        raw::Reset(connection.release());
+        ASSERT_TRUE(PumpUntil([] { return AppState.acceptedSocket.load() == INVALID_SOCKET; }));
+        next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("after the reset")});
+        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+    });
+    EXPECT_EQ(Occurrences(log, TEXT("Accepted TCP connection")), 2);
+    // Under Wine a reset may read as an orderly close.
+    const WideText reset = ReceiveErrorLine(WSAECONNRESET);
+    EXPECT_EQ(Occurrences(ResetSeenAsClose(log, reset, SHORT_LINE),
+                          (UnderWine() ? SHORT_LINE : reset) + TEXT("Accepted TCP connection")),
+              1)
+        << Narrow(log);
+    EXPECT_EQ(next.echo, Padded("after the reset"));
+    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", "after the reset") + EchoLine("after the reset")), 1);
+}
+
+TEST_F(Server, ASilentOrTricklingClientIsGivenUpOnAtTheDeadline)
+{
+    AppState.peerTimeoutMs.store(300);
+    for (bool trickle : {false, true}) {
+        int trickled = 0;
+        raw::End end = raw::End::Open;
+        ClientResult next;
+        WideText log = WithDialog([&](HWND) {
+            const int port = StartWorker("127.0.0.1");
+            ASSERT_GT(port, 0);
+            RunWhilePumping([&] {
+                raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+                // Says nothing, or a byte every 50 ms (five seconds for the
+                // whole message), until the server lets go.
+                while (trickle && trickled < 99 && raw::WaitForEnd(connection.get(), 50) == raw::End::Open &&
+                       raw::Send(connection.get(), "t"))
+                    ++trickled;
+                end = raw::WaitForEnd(connection.get(), TEST_LIMIT_MS);
+            });
+            ASSERT_TRUE(WaitForLog(TEXT("ERROR: Couldn't receive")));
+            next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("not silent")});
+            ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+        });
+        EXPECT_LT(trickled, 99);
+        EXPECT_EQ(end, raw::End::Closed) << trickle;
+        EXPECT_EQ(Occurrences(log, ReceiveErrorLine(WSAETIMEDOUT) + TEXT("Accepted TCP connection")), 1) << Narrow(log);
+        EXPECT_EQ(next.echo, Padded("not silent"));
+    }
+}
+
+TEST_F(Server, APeersTextCannotForgeOrReorderLogLines)
+{
+    const std::string forged = "hi\r\nReceived from client(203.0.113.9) <---- transfer OK\xE2\x80\xAEgnp.exe";
+    ClientResult client;
+    WideText log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        client = ExchangeWhilePumping(raw::Family::V4, port, {Padded(forged)});
+        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+    });
+    EXPECT_EQ(client.echo, Padded(forged));  // the bytes themselves are untouched
+    const std::string shown = "hi\u240D\u240AReceived from client(203.0.113.9) <---- transfer OK\uFFFDgnp.exe";
+    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", shown) + EchoLine(shown)), 1) << Narrow(log);
+    // Ready, accepted, received and echo: each on a line of its own.
+    EXPECT_EQ(Occurrences(log, TEXT("\r\n")), 4) << Narrow(log);
+}
+
+TEST_F(Server, AFailedEchoCostsOnlyThatConnection)
+{
+    AppState.peerTimeoutMs.store(300);
+    // Wine fails the accept of a connection reset in the listen queue
+    // instead: that too costs only that connection.
+    const WideText failure =
+        UnderWine() ? Wide("ERROR: accept() failed with error = " + std::to_string(WSAENOTCONN) + "\r\n")
+                    : ReceivedLine("127.0.0.1", "gone before the echo") +
+                          Wide("ERROR: Couldn't send the data! error = " + std::to_string(WSAECONNRESET) + "\r\n");
+    ClientResult next;
+    WideText log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        // While the worker waits for a silent client, the next one sends its
+        // message and resets from the listen queue; the worker reads the
+        // message, and its echo finds the connection gone.
+        raw::Fd silent = AcceptedClient(port);
+        raw::Fd gone(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+        ASSERT_TRUE(raw::Send(gone.get(), Padded("gone before the echo")));
+        raw::Reset(gone.release());
+        ASSERT_TRUE(WaitForLog(failure));
+        EXPECT_TRUE(PumpUntil([] { return AppState.acceptedSocket.load() == INVALID_SOCKET; }));
+        next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("still served")});
+        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+    });
+    EXPECT_EQ(Occurrences(log, failure + TEXT("Accepted TCP connection")), 1) << Narrow(log);
+    EXPECT_EQ(next.echo, Padded("still served"));
+}
+
+// Windows has no descriptor limit for a process to lower.
+#ifndef _WIN32
 // Lowers this process's descriptor limit to a little above the highest
 // descriptor open, and takes every descriptor left under it. Gives them
 // back, and the limit, when it goes.
@@ -122,356 +481,13 @@ private:
     std::vector<int> taken_;
 };
 
-class Server : public EchoTest {
-protected:
-    // Runs script on the real main dialog and returns the log as the
-    // script left it. A worker still running afterwards is stopped.
-    std::u16string WithDialog(const std::function<void(HWND)>& script)
-    {
-        std::u16string log;
-        RunDialog(MAIN_DIALOG_TEMPLATE, [&](HWND dialog) {
-            dialog_ = dialog;
-            script(dialog);
-            log = LogText(dialog);
-            if (worker_ != nullptr) {
-                EXPECT_TRUE(StopWorker()) << "the worker did not end";
-            }
-        });
-        dialog_ = nullptr;
-        return log;
-    }
-
-    // Starts the worker and waits for it to listen; its port, or -1.
-    int StartWorker(const char* host, const char* port = "0")
-    {
-        const int before = Occurrences(LogText(dialog_), u" ready for connection with ");
-        worker_ = StartServerWorker(dialog_, host, port);
-        if (worker_ == nullptr)
-            return -1;
-        if (!WaitForLog(u" ready for connection with ", before + 1))
-            return -1;
-        return ListeningPort();
-    }
-
-    // Ends the worker by closing its sockets; true when it ended in time.
-    bool StopWorker()
-    {
-        HANDLE worker = std::exchange(worker_, nullptr);
-        return StopServerWorker(worker);
-    }
-
-    // Waits for the worker to end by itself.
-    bool WorkerEnds()
-    {
-        HANDLE worker = std::exchange(worker_, nullptr);
-        return WaitForWorkerEnd(worker);
-    }
-
-    // Runs the dialog's events until the log holds part count times.
-    bool WaitForLog(const std::u16string& part, int count = 1)
-    {
-        return PumpUntil([&] { return Occurrences(LogText(dialog_), part) >= count; });
-    }
-
-    // A connection the worker has accepted and now serves.
-    raw::Fd AcceptedClient(int port)
-    {
-        const int before = Occurrences(LogText(dialog_), u"Accepted TCP connection");
-        raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
-        EXPECT_TRUE(connection.valid());
-        EXPECT_TRUE(WaitForLog(u"Accepted TCP connection", before + 1));
-        return connection;
-    }
-
-    // One client's whole exchange on a thread of its own.
-    ClientResult ExchangeWhilePumping(raw::Family family, int port, const std::vector<std::string>& pieces,
-                                      int endWaitMs = 0)
-    {
-        ClientResult result;
-        EXPECT_TRUE(RunWhilePumping([&] { result = Exchange(family, port, pieces, endWaitMs); }));
-        return result;
-    }
-
-    HWND dialog_ = nullptr;
-    HANDLE worker_ = nullptr;
-};
-
-// How the worker's log ends when the test stops it: accept fails on the
-// closed listening socket (or on its emptied field, if the worker had not
-// yet gone back to accept).
-bool EndsWithStopLine(const std::u16string& log)
-{
-    for (int error : {EBADF, ENOTSOCK}) {
-        const std::u16string line = Wide("ERROR: accept() failed with error = " + std::to_string(error) + "\r\n");
-        if (log.size() >= line.size() && log.compare(log.size() - line.size(), line.size(), line) == 0)
-            return true;
-    }
-    return false;
-}
-
-// ---- Complete exchanges ----------------------------------------------------
-
-TEST_F(Server, OneExchangeLogsReadyAcceptedReceivedAndEcho)
-{
-    std::u16string expected;
-    ClientResult client;
-    std::u16string log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
-        const SOCKET listener = AppState.listenSocket.load();
-        client = ExchangeWhilePumping(raw::Family::V4, port, {Padded("hello, server")}, 200);
-        ASSERT_TRUE(WaitForLog(u"Send Echo to client"));
-        // The connection stays open, and in AppState, until the next one.
-        const SOCKET connection = AppState.acceptedSocket.load();
-        EXPECT_NE(connection, INVALID_SOCKET);
-        // Port 0 lets the system choose; the ready line shows its choice.
-        expected = ReadyLine(listener, "AF_INET", std::to_string(port)) + AcceptedLine(connection) +
-                   ReceivedLine("127.0.0.1", "hello, server") + EchoLine("hello, server");
-        EXPECT_EQ(Narrow(LogText(dialog_)), Narrow(expected));
-        EXPECT_TRUE(StopWorker());
-        EXPECT_EQ(AppState.listenSocket.load(), INVALID_SOCKET);
-        EXPECT_EQ(AppState.acceptedSocket.load(), INVALID_SOCKET);
-    });
-    EXPECT_TRUE(client.connected);
-    EXPECT_EQ(client.echo, Padded("hello, server"));
-    EXPECT_EQ(client.end, raw::End::Open);
-    ASSERT_EQ(log.compare(0, expected.size(), expected), 0) << Narrow(log);
-    EXPECT_TRUE(EndsWithStopLine(log)) << Narrow(log);
-    EXPECT_EQ(Occurrences(log, u"\r\n"), 5);
-}
-
-TEST_F(Server, ServesOverIPv6)
-{
-    if (!raw::Fd(raw::Listen(raw::Family::V6)).valid())
-        GTEST_SKIP() << "no IPv6 loopback here";
-    ClientResult client;
-    std::u16string log = WithDialog([&](HWND) {
-        const int port = StartWorker("::1");
-        ASSERT_GT(port, 0);
-        const SOCKET listener = AppState.listenSocket.load();
-        client = ExchangeWhilePumping(raw::Family::V6, port, {Padded("over six")});
-        ASSERT_TRUE(WaitForLog(u"Send Echo to client"));
-        EXPECT_EQ(Narrow(LogText(dialog_)),
-                  Narrow(ReadyLine(listener, "AF_INET6", std::to_string(port)) +
-                         AcceptedLine(AppState.acceptedSocket.load()) +
-                         ReceivedLine("::1", "over six") + EchoLine("over six")));
-    });
-    EXPECT_EQ(client.echo, Padded("over six"));
-}
-
-TEST_F(Server, AMessageInPiecesIsOneMessage)
-{
-    const std::string message = Padded("sent in three pieces");
-    ClientResult client;
-    std::u16string log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
-        client = ExchangeWhilePumping(raw::Family::V4, port,
-                                      {message.substr(0, 1), message.substr(1, 49), message.substr(50, 50)});
-        ASSERT_TRUE(WaitForLog(u"Send Echo to client"));
-    });
-    EXPECT_EQ(client.echo, message);
-    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", "sent in three pieces")), 1);
-    EXPECT_EQ(Occurrences(log, EchoLine("sent in three pieces")), 1);
-}
-
-TEST_F(Server, AnyHundredBytesAreEchoedUnchanged)
-{
-    std::string noNul;
-    for (int i = 0; i < ECHO_MESSAGE_SIZE; ++i)
-        noNul += static_cast<char>('!' + i % 90);
-    const std::string afterNul = Padded(std::string("abc") + '\0' + "hidden but echoed");
-    const std::string badText = Padded("ok\xFF\xC3(");
-    std::vector<ClientResult> clients;
-    std::u16string log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
-        for (const std::string& payload : {noNul, afterNul, badText})
-            clients.push_back(ExchangeWhilePumping(raw::Family::V4, port, {payload}));
-        ASSERT_TRUE(WaitForLog(u"Send Echo to client", 3));
-    });
-    ASSERT_EQ(clients.size(), 3u);
-    EXPECT_EQ(clients[0].echo, noNul);
-    EXPECT_EQ(clients[1].echo, afterNul);
-    EXPECT_EQ(clients[2].echo, badText);
-    // Shown up to the first NUL, or all hundred bytes when there is none;
-    // bytes that are not text show as U+FFFD, and the line stays whole.
-    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", noNul) + EchoLine(noNul)), 1) << Narrow(log);
-    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", "abc") + EchoLine("abc")), 1) << Narrow(log);
-    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", "ok\uFFFD\uFFFD(") + EchoLine("ok\uFFFD\uFFFD(")), 1)
-        << Narrow(log);
-}
-
-TEST_F(Server, ClientsOneAfterAnotherEachGetTheirEcho)
-{
-    const int CLIENTS = 5;
-    std::vector<raw::Fd> kept;
-    std::vector<std::string> echoes;
-    std::u16string log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
-        for (int i = 0; i < CLIENTS; ++i) {
-            // Each client keeps its connection, to see when the server lets it go.
-            RunWhilePumping([&] {
-                raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
-                raw::Send(connection.get(), Padded("client " + std::to_string(i)));
-                echoes.push_back(raw::Receive(connection.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS));
-                kept.push_back(std::move(connection));
-            });
-            ASSERT_TRUE(WaitForLog(u"Send Echo to client", i + 1));
-        }
-        // Accepting the next connection closed the one before; the last stays.
-        // One time limit for all of them, so a broken run fails soon.
-        const auto deadline = Clock::now() + std::chrono::milliseconds(TEST_LIMIT_MS);
-        for (int i = 0; i < CLIENTS - 1; ++i) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            EXPECT_EQ(raw::WaitForEnd(kept[static_cast<size_t>(i)].get(), std::max(0, static_cast<int>(left.count()))),
-                      raw::End::Closed)
-                << i;
-        }
-        EXPECT_EQ(raw::WaitForEnd(kept.back().get(), 100), raw::End::Open);
-    });
-    ASSERT_EQ(echoes.size(), static_cast<size_t>(CLIENTS));
-    for (int i = 0; i < CLIENTS; ++i) {
-        const std::string text = "client " + std::to_string(i);
-        EXPECT_EQ(echoes[static_cast<size_t>(i)], Padded(text));
-        EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", text) + EchoLine(text)), 1) << text;
-    }
-    EXPECT_EQ(Occurrences(log, u"Accepted TCP connection from socket 0x"), CLIENTS);
-}
-
-// ---- Clients that fail their exchange --------------------------------------
-
-TEST_F(Server, AShortMessageCostsOnlyThatConnection)
-{
-    raw::End endOfShort = raw::End::Open;
-    ClientResult next;
-    std::u16string log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
-        RunWhilePumping([&] {
-            raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
-            raw::Send(connection.get(), std::string(60, 's'));
-            raw::ShutdownSend(connection.get());
-            endOfShort = raw::WaitForEnd(connection.get(), TEST_LIMIT_MS);
-        });
-        ASSERT_TRUE(WaitForLog(SHORT_LINE));
-        EXPECT_TRUE(PumpUntil([] { return AppState.acceptedSocket.load() == INVALID_SOCKET; }));
-        next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("next one")});
-        ASSERT_TRUE(WaitForLog(u"Send Echo to client"));
-    });
-    EXPECT_EQ(endOfShort, raw::End::Closed);
-    EXPECT_EQ(next.echo, Padded("next one"));
-    const size_t shortAt = log.find(SHORT_LINE);
-    ASSERT_NE(shortAt, std::u16string::npos);
-    EXPECT_EQ(Occurrences(log.substr(shortAt), u"Accepted TCP connection"), 1);
-    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", "next one") + EchoLine("next one")), 1);
-    EXPECT_EQ(Occurrences(log, u"Received from client"), 1);
-}
-
-TEST_F(Server, AResetCostsOnlyThatConnection)
-{
-    ClientResult next;
-    std::u16string log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
-        // Reset once the worker has the connection and waits for its bytes.
-        raw::Fd connection = AcceptedClient(port);
-        raw::Send(connection.get(), std::string(10, 'r'));
-        raw::Reset(connection.release());
-        ASSERT_TRUE(WaitForLog(u"ERROR: Couldn't receive"));
-        EXPECT_TRUE(PumpUntil([] { return AppState.acceptedSocket.load() == INVALID_SOCKET; }));
-        next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("after the reset")});
-        ASSERT_TRUE(WaitForLog(u"Send Echo to client"));
-    });
-    EXPECT_EQ(Occurrences(log, u"Accepted TCP connection"), 2);
-    EXPECT_EQ(Occurrences(log, ReceiveErrorLine(ECONNRESET) + u"Accepted TCP connection"), 1) << Narrow(log);
-    EXPECT_EQ(next.echo, Padded("after the reset"));
-    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", "after the reset") + EchoLine("after the reset")), 1);
-}
-
-TEST_F(Server, ASilentOrTricklingClientIsGivenUpOnAtTheDeadline)
-{
-    AppState.peerTimeoutMs.store(300);
-    for (bool trickle : {false, true}) {
-        int trickled = 0;
-        raw::End end = raw::End::Open;
-        ClientResult next;
-        std::u16string log = WithDialog([&](HWND) {
-            const int port = StartWorker("127.0.0.1");
-            ASSERT_GT(port, 0);
-            RunWhilePumping([&] {
-                raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
-                // Says nothing, or a byte every 50 ms (five seconds for the
-                // whole message), until the server lets go.
-                while (trickle && trickled < 99 && raw::WaitForEnd(connection.get(), 50) == raw::End::Open &&
-                       raw::Send(connection.get(), "t"))
-                    ++trickled;
-                end = raw::WaitForEnd(connection.get(), TEST_LIMIT_MS);
-            });
-            ASSERT_TRUE(WaitForLog(u"ERROR: Couldn't receive"));
-            next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("not silent")});
-            ASSERT_TRUE(WaitForLog(u"Send Echo to client"));
-        });
-        EXPECT_LT(trickled, 99);
-        EXPECT_EQ(end, raw::End::Closed) << trickle;
-        EXPECT_EQ(Occurrences(log, ReceiveErrorLine(ETIMEDOUT) + u"Accepted TCP connection"), 1) << Narrow(log);
-        EXPECT_EQ(next.echo, Padded("not silent"));
-    }
-}
-
-TEST_F(Server, APeersTextCannotForgeOrReorderLogLines)
-{
-    const std::string forged = "hi\r\nReceived from client(203.0.113.9) <---- transfer OK\xE2\x80\xAEgnp.exe";
-    ClientResult client;
-    std::u16string log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
-        client = ExchangeWhilePumping(raw::Family::V4, port, {Padded(forged)});
-        ASSERT_TRUE(WaitForLog(u"Send Echo to client"));
-    });
-    EXPECT_EQ(client.echo, Padded(forged));  // the bytes themselves are untouched
-    const std::string shown = "hi\u240D\u240AReceived from client(203.0.113.9) <---- transfer OK\uFFFDgnp.exe";
-    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", shown) + EchoLine(shown)), 1) << Narrow(log);
-    // Ready, accepted, received and echo: each on a line of its own.
-    EXPECT_EQ(Occurrences(log, u"\r\n"), 4) << Narrow(log);
-}
-
-TEST_F(Server, AFailedEchoCostsOnlyThatConnection)
-{
-    AppState.peerTimeoutMs.store(300);
-    ClientResult next;
-    std::u16string log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
-        // While the worker waits for a silent client, the next one sends its
-        // message and resets from the listen queue; the worker reads the
-        // message, and its echo finds the connection gone.
-        raw::Fd silent = AcceptedClient(port);
-        raw::Fd gone(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
-        ASSERT_TRUE(raw::Send(gone.get(), Padded("gone before the echo")));
-        raw::Reset(gone.release());
-        ASSERT_TRUE(WaitForLog(u"ERROR: Couldn't send the data!"));
-        EXPECT_TRUE(PumpUntil([] { return AppState.acceptedSocket.load() == INVALID_SOCKET; }));
-        next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("still served")});
-        ASSERT_TRUE(WaitForLog(u"Send Echo to client"));
-    });
-    EXPECT_EQ(Occurrences(log, ReceivedLine("127.0.0.1", "gone before the echo") +
-                                   Wide("ERROR: Couldn't send the data! error = " + std::to_string(ECONNRESET) +
-                                        "\r\n") +
-                                   u"Accepted TCP connection"),
-              1)
-        << Narrow(log);
-    EXPECT_EQ(next.echo, Padded("still served"));
-}
-
 TEST_F(Server, AnAcceptWithoutDescriptorsLeftCostsOnlyAMoment)
 {
-    const std::u16string noDescriptorLine =
+    const WideText noDescriptorLine =
         Wide("ERROR: accept() failed with error = " + std::to_string(EMFILE) + "\r\n");
     std::string firstEcho;
     ClientResult next;
-    std::u16string log = WithDialog([&](HWND) {
+    WideText log = WithDialog([&](HWND) {
         const int port = StartWorker("127.0.0.1");
         ASSERT_GT(port, 0);
         // The first client is accepted while descriptors are left; then,
@@ -484,34 +500,34 @@ TEST_F(Server, AnAcceptWithoutDescriptorsLeftCostsOnlyAMoment)
         firstEcho = raw::Receive(first.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS);
         ASSERT_TRUE(failed) << Narrow(LogText(dialog_));
         next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("next")});
-        ASSERT_TRUE(WaitForLog(u"Send Echo to client", 2));
+        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client"), 2));
     });
     EXPECT_EQ(firstEcho, Padded("first"));
     EXPECT_EQ(next.echo, Padded("next"));
     // The worker went on after the failure and served the next client.
     const size_t failedAt = log.find(noDescriptorLine);
-    ASSERT_NE(failedAt, std::u16string::npos);
+    ASSERT_NE(failedAt, WideText::npos);
     EXPECT_EQ(Occurrences(log.substr(failedAt), ReceivedLine("127.0.0.1", "next") + EchoLine("next")), 1)
         << Narrow(log);
 }
+#endif
 
 // ---- Set-up failures and the end of the worker ---------------------------------
 
 TEST_F(Server, AHostNameIsNotANumericAddress)
 {
-    std::u16string log = WithDialog([&](HWND) {
+    WideText log = WithDialog([&](HWND) {
         worker_ = StartServerWorker(dialog_, "localhost", "0");
         EXPECT_TRUE(WorkerEnds());
         EXPECT_EQ(AppState.listenSocket.load(), INVALID_SOCKET);
         EXPECT_EQ(AppState.acceptedSocket.load(), INVALID_SOCKET);
     });
     EXPECT_EQ(Narrow(log), "ERROR: getaddrinfo failed with error " + std::to_string(EAI_NONAME) + "\r\n");
-    EXPECT_EQ(EAI_NONAME, -2);
 }
 
 TEST_F(Server, APortBeyond65535IsRefusedRatherThanWrappedRound)
 {
-    std::u16string log = WithDialog([&](HWND) {
+    WideText log = WithDialog([&](HWND) {
         for (const char* port : {"65536", "110255"}) {
             worker_ = StartServerWorker(dialog_, "127.0.0.1", port);
             EXPECT_TRUE(WorkerEnds());
@@ -524,7 +540,7 @@ TEST_F(Server, APortBeyond65535IsRefusedRatherThanWrappedRound)
 
 TEST_F(Server, AnEmptyPortShowsThePortTheSystemChose)
 {
-    std::u16string log = WithDialog([&](HWND) {
+    WideText log = WithDialog([&](HWND) {
         const int port = StartWorker("127.0.0.1", "");
         ASSERT_GT(port, 0);
         EXPECT_EQ(Narrow(LogText(dialog_)),
@@ -537,13 +553,13 @@ TEST_F(Server, APortInUseFailsToBindAndEndsTheWorker)
     raw::Fd holder(raw::Listen(raw::Family::V4));
     ASSERT_TRUE(holder.valid());
     const std::string port = std::to_string(raw::LocalPort(holder.get()));
-    std::u16string log = WithDialog([&](HWND) {
+    WideText log = WithDialog([&](HWND) {
         worker_ = StartServerWorker(dialog_, "127.0.0.1", port.c_str());
         EXPECT_TRUE(WorkerEnds());
         EXPECT_EQ(AppState.listenSocket.load(), INVALID_SOCKET);
         EXPECT_EQ(AppState.acceptedSocket.load(), INVALID_SOCKET);
     });
-    EXPECT_EQ(Narrow(log), "ERROR: bind() failed with error = " + std::to_string(EADDRINUSE) + "\r\n");
+    EXPECT_EQ(Narrow(log), "ERROR: bind() failed with error = " + std::to_string(WSAEADDRINUSE) + "\r\n");
     // The holder's listener still works: the worker took nothing from it.
     raw::Fd probe(raw::Connect(raw::Family::V4, raw::LocalPort(holder.get()), TEST_LIMIT_MS));
     EXPECT_TRUE(probe.valid());
@@ -553,7 +569,7 @@ TEST_F(Server, AnEndedWorkerLetsGoOfItsPortAndLastConnection)
 {
     raw::End endOfLast = raw::End::Open;
     ClientResult second;
-    std::u16string log = WithDialog([&](HWND) {
+    WideText log = WithDialog([&](HWND) {
         const int port = StartWorker("127.0.0.1");
         ASSERT_GT(port, 0);
         raw::Fd last;
@@ -562,7 +578,7 @@ TEST_F(Server, AnEndedWorkerLetsGoOfItsPortAndLastConnection)
             raw::Send(last.get(), Padded("first worker"));
             raw::Receive(last.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS);
         });
-        ASSERT_TRUE(WaitForLog(u"Send Echo to client"));
+        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
         // Only the listening socket goes: the worker's accept fails, and the
         // worker itself closes the connection it kept.
         ASSERT_NE(AppState.acceptedSocket.load(), INVALID_SOCKET);
@@ -573,16 +589,20 @@ TEST_F(Server, AnEndedWorkerLetsGoOfItsPortAndLastConnection)
         EXPECT_EQ(AppState.acceptedSocket.load(), INVALID_SOCKET);
         endOfLast = raw::WaitForEnd(last.get(), TEST_LIMIT_MS);
 
-        // A second worker binds the same port at once.
+        // A second worker binds the same port at once. (Windows may give
+        // its socket the handle the first one had.)
         const std::string portText = std::to_string(port);
+        const size_t firstWorkersLog = LogText(dialog_).size();
         ASSERT_EQ(StartWorker("127.0.0.1", portText.c_str()), port);
-        EXPECT_EQ(Occurrences(LogText(dialog_), ReadyLine(AppState.listenSocket.load(), "AF_INET", portText)), 1);
+        EXPECT_EQ(Occurrences(LogText(dialog_).substr(firstWorkersLog),
+                              ReadyLine(AppState.listenSocket.load(), "AF_INET", portText)),
+                  1);
         second = ExchangeWhilePumping(raw::Family::V4, port, {Padded("second worker")});
-        ASSERT_TRUE(WaitForLog(u"Send Echo to client", 2));
+        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client"), 2));
     });
     EXPECT_EQ(endOfLast, raw::End::Closed);
     EXPECT_EQ(second.echo, Padded("second worker"));
-    EXPECT_EQ(Occurrences(log, u"ERROR: bind()"), 0) << Narrow(log);
+    EXPECT_EQ(Occurrences(log, TEXT("ERROR: bind()")), 0) << Narrow(log);
 }
 
 }  // namespace

@@ -66,6 +66,8 @@ void WSASetLastError(int error);
 #define WSAETIMEDOUT ETIMEDOUT
 #define WSAECONNRESET ECONNRESET
 #define WSAECONNREFUSED ECONNREFUSED
+#define WSAEADDRINUSE EADDRINUSE
+#define WSAENOTCONN ENOTCONN
 
 // Resolution. On failure the resolver's own code (EAI_*) is returned and
 // also left as the last error.
