@@ -121,6 +121,21 @@ TEST_F(EventLog, TheOldestWholeLinesGoFirstOnceTheLogIsFull)
     });
 }
 
+TEST_F(EventLog, AFullLogHoldsFarMoreThanAnEditControlsDefaultText)
+{
+    WithDialog([](HWND dialog) {
+        // As the dialog sets it up: 2,000 lines of 47 characters are nearly
+        // three times the 32,767 characters an edit control takes at first.
+        SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, LOG_LINE_LIMIT, 0);
+        const std::string filler(40, '.');
+        for (int i = 0; i < 2000; ++i)
+            AppendLog(TEXT("%04d %hs\r\n"), i, filler.c_str());
+        const WideText log = LogText(dialog);
+        EXPECT_EQ(log.size(), 2000u * 47);
+        EXPECT_TRUE(log.ends_with(Wide("1999 " + filler + "\r\n")));
+    });
+}
+
 TEST_F(EventLog, ACallAfterTheDialogEndedReturnsAtOnce)
 {
     WithDialog([](HWND) {});
