@@ -25,6 +25,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #endif
 
