@@ -158,6 +158,17 @@ protected:
         return result;
     }
 
+    // After a client failed its exchange: waits until the worker has let go
+    // of that connection, then has the next client send text, and returns
+    // its result once the worker has logged the echo.
+    ClientResult NextClientServed(int port, const std::string& text)
+    {
+        EXPECT_TRUE(PumpUntil([] { return AppState.acceptedSocket.load() == INVALID_SOCKET; }));
+        ClientResult next = ExchangeWhilePumping(raw::Family::V4, port, {Padded(text)});
+        EXPECT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+        return next;
+    }
+
     HWND dialog_ = nullptr;
     HANDLE worker_ = nullptr;
 };
@@ -329,9 +340,7 @@ TEST_F(Server, AShortMessageCostsOnlyThatConnection)
             endOfShort = raw::WaitForEnd(connection.get(), TEST_LIMIT_MS);
         });
         ASSERT_TRUE(WaitForLog(SHORT_LINE));
-        EXPECT_TRUE(PumpUntil([] { return AppState.acceptedSocket.load() == INVALID_SOCKET; }));
-        next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("next one")});
-        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+        next = NextClientServed(port, "next one");
     });
     EXPECT_EQ(endOfShort, raw::End::Closed);
     EXPECT_EQ(next.echo, Padded("next one"));
@@ -352,9 +361,7 @@ TEST_F(Server, AResetCostsOnlyThatConnection)
         raw::Fd connection = AcceptedClient(port);
         raw::Send(connection.get(), std::string(10, 'r'));
         raw::Reset(connection.release());
-        ASSERT_TRUE(PumpUntil([] { return AppState.acceptedSocket.load() == INVALID_SOCKET; }));
-        next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("after the reset")});
-        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+        next = NextClientServed(port, "after the reset");
     });
     EXPECT_EQ(Occurrences(log, TEXT("Accepted TCP connection")), 2);
     // Under Wine a reset may read as an orderly close.
@@ -387,8 +394,7 @@ TEST_F(Server, ASilentOrTricklingClientIsGivenUpOnAtTheDeadline)
                 end = raw::WaitForEnd(connection.get(), TEST_LIMIT_MS);
             });
             ASSERT_TRUE(WaitForLog(TEXT("ERROR: Couldn't receive")));
-            next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("not silent")});
-            ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+            next = NextClientServed(port, "not silent");
         });
         EXPECT_LT(trickled, 99);
         EXPECT_EQ(end, raw::End::Closed) << trickle;
@@ -435,9 +441,7 @@ TEST_F(Server, AFailedEchoCostsOnlyThatConnection)
         ASSERT_TRUE(raw::Send(gone.get(), Padded("gone before the echo")));
         raw::Reset(gone.release());
         ASSERT_TRUE(WaitForLog(failure));
-        EXPECT_TRUE(PumpUntil([] { return AppState.acceptedSocket.load() == INVALID_SOCKET; }));
-        next = ExchangeWhilePumping(raw::Family::V4, port, {Padded("still served")});
-        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+        next = NextClientServed(port, "still served");
     });
     EXPECT_EQ(Occurrences(log, failure + TEXT("Accepted TCP connection")), 1) << Narrow(log);
     EXPECT_EQ(next.echo, Padded("still served"));
