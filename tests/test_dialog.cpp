@@ -370,7 +370,7 @@ void Append(HWND dialog, const std::u16string& text)
 void AppendLines(HWND dialog, int from, int to)
 {
     for (int i = from; i < to; ++i)
-        Append(dialog, u"line " + QString::number(i).toStdU16String() + u"\r\n");
+        Append(dialog, Line(u"line ", i));
 }
 
 QString FirstShownLine(QPlainTextEdit* log)
