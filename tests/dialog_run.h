@@ -35,8 +35,3 @@ DialogRun RunMainDialog(const std::function<void(HWND)>& script);
 // Runs the dialog's events until done() holds or limitMs passed; true when
 // done. Only for the dialog's thread.
 bool PumpUntil(const std::function<bool()>& done, int limitMs = TEST_LIMIT_MS);
-
-// Reads the log box, as a user looking at it would see it: text appended up
-// to now is in the control afterwards (appended text reaches it once a
-// display frame).
-void SeeLog(HWND dialog);

@@ -84,8 +84,3 @@ bool PumpUntil(const std::function<bool()>& done, int limitMs)
     }
     return true;
 }
-
-void SeeLog(HWND dialog)
-{
-    SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
-}
