@@ -4,7 +4,6 @@
 #include "core/event_log.h"
 #include "core/text.h"
 #include "frontend/resource.h"
-#include "platform/extensions.h"
 #include "transport/client.h"
 #include "transport/local_address.h"
 #include "transport/server_worker.h"
@@ -41,7 +40,6 @@ BOOL OnInitDialog(HWND dialog)
 {
     CentreDialog(dialog);
     FillRoleList(dialog);
-    SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, LOG_LINE_LIMIT, 0);
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
         return FALSE;
@@ -126,6 +124,8 @@ int CentredPosition(LONG parentExtent, LONG dialogExtent)
 INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     AppState.dialog.store(dialog);
+    if (LogDialogMessage(dialog, message, wParam))
+        return TRUE;
     if (message == WM_INITDIALOG)
         return OnInitDialog(dialog);
     if (message != WM_COMMAND)

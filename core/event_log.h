@@ -3,16 +3,28 @@
 
 #include <windows.h>
 
-// Room for one formatted log text, terminator included; a longer text is cut.
+#include "core/log_cap.h"
+
+// Room for one formatted log text, terminator included. A longer text is
+// cut, but keeps its line end.
 #define LOG_LINE_CHARS 256
 
-// The log box keeps the newest this many lines and drops older ones, so a
-// server that runs for days stays as fast and as small as on its first day.
-#define LOG_LINE_LIMIT 10000
+// Posted to the dialog when log text starts waiting for it.
+#define WM_LOGWAITING (WM_APP + 0x4C)
 
 // Formats one text (%d, %08x, %hs, ...) and adds it at the end of the log
 // box, wherever the user has put the caret or a selection. Callable from
-// either thread; a call from the worker returns once the text is in the
-// log box, and at once when the dialog has ended. Adds no line end of its
-// own.
+// either thread, and never waits for the dialog's thread: the text joins
+// the waiting log and shows within a display frame, in call order. Once
+// the dialog has ended it goes nowhere. Adds no line end of its own.
 void AppendLog(LPCWSTR format, ...);
+
+// The procedure of the dialog that holds the log box passes every message
+// here first. Returns TRUE when the message was the log's own, and FALSE
+// for every other one, including WM_INITDIALOG and WM_DESTROY, which open
+// and close the log and are for the dialog procedure too.
+BOOL LogDialogMessage(HWND dialog, UINT message, WPARAM wParam);
+
+// On the dialog's thread: puts the waiting text into the log box now, and
+// drops the log box's oldest lines past the cap.
+void FlushLog(HWND dialog);

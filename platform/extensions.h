@@ -9,14 +9,14 @@
 #include <winsock2.h>
 #include <windows.h>
 
-// A multi-line edit control keeps at most wParam lines (0: no limit). Text
-// appended past the limit drops the oldest whole lines, keeping nine
-// tenths of the limit and the line being written.
-#define EM_SETLINELIMIT 0x04F0
 // Appends lParam's text at the end of a multi-line edit control. The
 // caret, the selection and the view stay as the user left them, except
 // that a view that showed the end goes on showing it.
 #define EM_APPENDTEXT 0x04F1
+// Removes the first wParam characters of a multi-line edit control. The
+// caret, the selection and the view stay on the text they were on, and
+// move to the start when that text went.
+#define EM_DROPTEXT 0x04F2
 
 // connect, giving up after milliseconds with WSAETIMEDOUT.
 int ConnectWithin(SOCKET s, const struct sockaddr* address, int addressLength, DWORD milliseconds);

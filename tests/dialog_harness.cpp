@@ -6,6 +6,7 @@
 #include <chrono>
 #include <gtest/gtest.h>
 
+#include "core/event_log.h"
 #include "frontend/resource.h"
 #include "frontend/resource_tables.h"
 #include "platform/linux/handles.h"
@@ -21,6 +22,9 @@ const int SCRIPT_TIME_LIMIT_MS = 20000;
 
 INT_PTR CALLBACK RecordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // The log box is the program's log, as in the program's own dialog.
+    if (LogDialogMessage(dialog, message, wParam))
+        return TRUE;
     if (message == WM_INITDIALOG) {
         currentRun->dialog = dialog;
         QTimer::singleShot(0, [dialog] {
@@ -94,11 +98,6 @@ void Press(Qt::Key key, Qt::KeyboardModifiers modifiers, QWidget* target)
         target = QApplication::focusWidget();
     if (target != nullptr)
         QTest::keyClick(target, key, modifiers);
-}
-
-void SeeLog(HWND dialog)
-{
-    SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
 }
 
 QList<QWidget*> ControlsInTemplateOrder(HWND dialog)

@@ -15,10 +15,6 @@ DialogRun RunDialog(const DLGTEMPLATE& dialogTemplate, const std::function<void(
 
 // The widget behind a control, to drive it as a user would.
 QWidget* Widget(HWND dialog, int id);
-// Reads the log box, as a user looking at it would see it: text appended up
-// to now is in its widget afterwards (appended text reaches the widget once
-// a display frame).
-void SeeLog(HWND dialog);
 // The dialog's controls, in template order.
 QList<QWidget*> ControlsInTemplateOrder(HWND dialog);
 // Presses a key on whatever has the focus (or on the given widget).

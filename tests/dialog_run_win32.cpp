@@ -7,6 +7,7 @@
 
 #include <chrono>
 
+#include "core/event_log.h"
 #include "frontend/resource.h"
 
 namespace {
@@ -23,6 +24,9 @@ const std::function<void(HWND)>* currentScript = nullptr;
 
 INT_PTR CALLBACK RecordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // The log box is the program's log, as in the program's own dialog.
+    if (LogDialogMessage(dialog, message, wParam))
+        return TRUE;
     switch (message) {
     case WM_INITDIALOG:
         currentRun->dialog = dialog;

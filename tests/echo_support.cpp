@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "core/event_log.h"
 #include "frontend/resource.h"
 #include "transport/server_worker.h"
 
@@ -28,6 +29,7 @@ void SetHostAndPort(const char* host, const char* port)
 
 WideText LogText(HWND dialog)
 {
+    FlushLog(dialog);
     LRESULT length = SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
     WideText text(static_cast<size_t>(length) + 1, TEXT('\0'));
     LRESULT copied = SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXT, text.size(),

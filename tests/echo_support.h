@@ -24,7 +24,8 @@ void ResetAppState();
 // Sets the host and port texts as Start does; null leaves a text null.
 void SetHostAndPort(const char* host, const char* port);
 
-// The log box's text, byte for byte, with "\r\n" line ends.
+// The log box's text, byte for byte, with "\r\n" line ends, once the text
+// waiting for it is in.
 WideText LogText(HWND dialog);
 // UTF-8 to UTF-16 and back, to write expectations and show failures.
 WideText Wide(const std::string& utf8);

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/app_state.h"
+#include "core/event_log.h"
 #include "frontend/resource_tables.h"
 #include "platform/extensions.h"
 #include "platform/linux/handles.h"
@@ -288,31 +290,27 @@ std::u16string Line(const std::u16string& prefix, int i)
     return prefix + QString::number(i).toStdU16String() + u"\r\n";
 }
 
-// Appends from both threads land in call order: a line the dialog's thread
-// appends after it saw a worker's append return comes after that one.
-TEST(LogInsertion, AppendsFromBothThreadsLandInCallOrderAndAreReadAtOnce)
+// Log texts from both threads land in call order: a line the dialog's
+// thread logs after it saw a worker's call return comes after that one.
+class LogOrder : public EchoTest {};
+
+TEST_F(LogOrder, TextsFromBothThreadsLandInCallOrder)
 {
     const int LINES = 2000;
     std::atomic<int> returned{0};
-    std::atomic<int> seen{0};
     std::vector<int> mine;  // for each of the dialog's lines, the worker's lines it saw returned
     RunDialog(Main(), [&](HWND dialog) {
+        AppState.dialog.store(dialog);
         std::thread worker([&] {
             for (int i = 0; i < LINES; ++i) {
-                std::u16string line = Line(u"worker ", i);
-                SendDlgItemMessageW(dialog, IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)line.c_str());
+                AppendLog(u"worker %d\r\n", i);
                 returned.store(i + 1);
-                // A read right after the call sees its text (the dialog's
-                // own lines may follow it already).
-                if (i % 100 == 0 && LogText(dialog).find(line) != std::u16string::npos)
-                    seen.fetch_add(1);
             }
         });
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (returned.load() < LINES && std::chrono::steady_clock::now() < deadline) {
             mine.push_back(returned.load());
-            std::u16string line = Line(u"dialog ", static_cast<int>(mine.size()) - 1);
-            SendDlgItemMessageW(dialog, IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)line.c_str());
+            AppendLog(u"dialog %d\r\n", static_cast<int>(mine.size()) - 1);
             QTest::qWait(1);
         }
         worker.join();
@@ -332,7 +330,6 @@ TEST(LogInsertion, AppendsFromBothThreadsLandInCallOrderAndAreReadAtOnce)
             }
         }
     });
-    EXPECT_EQ(seen.load(), LINES / 100);
 }
 
 TEST(LogInsertion, ACallWaitingForTheDialogsThreadReturnsOnceTheDialogHasEnded)
@@ -367,12 +364,6 @@ void Append(HWND dialog, const std::u16string& text)
     SendDlgItemMessageW(dialog, IDC_LOG, EM_APPENDTEXT, 0, (LPARAM)text.c_str());
 }
 
-void AppendLines(HWND dialog, int from, int to)
-{
-    for (int i = from; i < to; ++i)
-        Append(dialog, Line(u"line ", i));
-}
-
 QString FirstShownLine(QPlainTextEdit* log)
 {
     return log->document()->findBlockByNumber(log->verticalScrollBar()->value()).text();
@@ -382,7 +373,6 @@ TEST(LogAppend, GoesToTheEndWhereverTheUsersCaretAndSelectionAre)
 {
     RunDialog(Main(), [](HWND dialog) {
         Append(dialog, u"alpha\r\nbeta\r\ngamma\r\n");
-        SeeLog(dialog);
         auto* log = static_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
         // The user selects "beta", to copy it, while the log goes on.
         QTextCursor cursor = log->textCursor();
@@ -390,14 +380,12 @@ TEST(LogAppend, GoesToTheEndWhereverTheUsersCaretAndSelectionAre)
         cursor.setPosition(10, QTextCursor::KeepAnchor);
         log->setTextCursor(cursor);
         Append(dialog, u"B 2\r\n");
-        SeeLog(dialog);
         EXPECT_EQ(LogText(dialog), u"alpha\r\nbeta\r\ngamma\r\nB 2\r\n");
         EXPECT_EQ(log->textCursor().selectedText(), "beta");
         // A click inside a line leaves the caret there; nothing is spliced in.
         cursor.setPosition(2);
         log->setTextCursor(cursor);
         Append(dialog, u"next\r\n");
-        SeeLog(dialog);
         EXPECT_EQ(LogText(dialog), u"alpha\r\nbeta\r\ngamma\r\nB 2\r\nnext\r\n");
         EXPECT_EQ(log->textCursor().position(), 2);
         // What the user types still goes where the caret is.
@@ -406,51 +394,66 @@ TEST(LogAppend, GoesToTheEndWhereverTheUsersCaretAndSelectionAre)
     });
 }
 
-TEST(LogLimit, KeepsTheNewestLinesWhereverTheCaretAndSelectionAre)
+// The log's cap on the real widget, with the caret, the selection and the
+// view where the user put them.
+class LogCap : public EchoTest {
+protected:
+    static void LogLines(HWND dialog, int from, int to)
+    {
+        for (int i = from; i < to; ++i)
+            AppendLog(u"line %d\r\n", i);
+        FlushLog(dialog);
+    }
+};
+
+TEST_F(LogCap, KeepsTheNewestLinesWhereverTheCaretAndSelectionAre)
 {
     RunDialog(Main(), [](HWND dialog) {
+        AppState.dialog.store(dialog);
         auto* log = static_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
-        SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, 4, 0);
-        AppendLines(dialog, 0, 3);
-        SeeLog(dialog);
+        // The lines and the empty one after the last line end fill the cap.
+        LogLines(dialog, 0, LOG_LINE_LIMIT - 1);
+        EXPECT_TRUE(LogText(dialog).starts_with(u"line 0\r\n"));
         log->setTextCursor(QTextCursor(log->document()));  // caret at the very start
-        AppendLines(dialog, 3, 4);
-        EXPECT_EQ(LogText(dialog), u"line 1\r\nline 2\r\nline 3\r\n");
+        LogLines(dialog, LOG_LINE_LIMIT - 1, LOG_LINE_LIMIT);
+        // Nine tenths of the cap stay, the newest.
+        std::u16string text = LogText(dialog);
+        EXPECT_TRUE(text.starts_with(u"line 1000\r\n"));
+        EXPECT_TRUE(text.ends_with(u"line 9999\r\n"));
+        EXPECT_EQ(Occurrences(text, u"\r\n"), LOG_LINE_LIMIT * 9 / 10);
         EXPECT_EQ(log->textCursor().position(), 0);
         // A selection in a line that stays keeps its text selected.
-        QTextCursor cursor(log->document()->findBlockByNumber(2));
+        QTextCursor cursor(log->document()->findBlockByNumber(5000));
         cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
         log->setTextCursor(cursor);
-        AppendLines(dialog, 4, 5);
-        EXPECT_EQ(LogText(dialog), u"line 2\r\nline 3\r\nline 4\r\n");
-        EXPECT_EQ(log->textCursor().selectedText(), "line 3");
+        LogLines(dialog, LOG_LINE_LIMIT, LOG_LINE_LIMIT + 1000);
+        EXPECT_TRUE(LogText(dialog).starts_with(u"line 2000\r\n"));
+        EXPECT_EQ(log->textCursor().selectedText(), "line 6000");
     });
 }
 
-TEST(LogLimit, KeepsTheReadersViewButFollowsTheEnd)
+TEST_F(LogCap, KeepsTheReadersViewButFollowsTheEnd)
 {
     RunDialog(Main(), [](HWND dialog) {
+        AppState.dialog.store(dialog);
         auto* log = static_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
-        SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, 100, 0);
-        AppendLines(dialog, 0, 150);
-        SeeLog(dialog);
+        LogLines(dialog, 0, 3000);
         QScrollBar* bar = log->verticalScrollBar();
         ASSERT_GT(bar->maximum(), 0);
         EXPECT_EQ(bar->value(), bar->maximum());  // followed the end so far
 
         bar->setValue(bar->maximum() - 40);
         QString reading = FirstShownLine(log);
-        AppendLines(dialog, 150, 170);
-        SeeLog(dialog);
-        // Twenty lines were dropped above, yet the same line is in view.
+        LogLines(dialog, 3000, LOG_LINE_LIMIT + 500);
+        // The oldest lines were dropped above, yet the same line is in view.
+        EXPECT_TRUE(LogText(dialog).starts_with(u"line 1500\r\n"));
         EXPECT_EQ(FirstShownLine(log), reading);
         EXPECT_LT(bar->value(), bar->maximum());
 
         bar->setValue(bar->maximum());
-        AppendLines(dialog, 170, 175);
-        SeeLog(dialog);
+        LogLines(dialog, LOG_LINE_LIMIT + 500, LOG_LINE_LIMIT + 505);
         EXPECT_EQ(bar->value(), bar->maximum());
-        EXPECT_TRUE(LogText(dialog).ends_with(u"line 174\r\n"));
+        EXPECT_TRUE(LogText(dialog).ends_with(u"line 10504\r\n"));
     });
 }
 

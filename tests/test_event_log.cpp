@@ -1,8 +1,9 @@
 // The event log on the real dialog: texts land in call order at the end,
-// are cut to one log text's room without breaking a character, show bad
-// narrow text as U+FFFD, reach the log from the worker's side too, and the
-// oldest lines go once the log is full. The Windows build runs these too,
-// on the system's own edit control.
+// are cut to one log text's room without breaking a character or losing
+// their line end, show bad narrow text as U+FFFD, reach the log from the
+// worker's side too without waiting for the dialog's thread, and the
+// oldest lines go once the log, or the text waiting for it, is full. The
+// Windows build runs these too, on the system's own edit control.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -54,13 +55,15 @@ TEST_F(EventLog, TextWithoutALineEndIsContinuedOnTheSameLine)
     });
 }
 
-TEST_F(EventLog, ALongTextIsCutToTheRoomOfOneLogText)
+TEST_F(EventLog, ALongTextIsCutToTheRoomOfOneLogTextAndKeepsItsLineEnd)
 {
     WithDialog([](HWND dialog) {
         const std::string longText(300, 'a');
-        AppendLog(TEXT("%hs\r\n"), longText.c_str());
-        // 255 characters and no line end: the cut takes it.
-        EXPECT_EQ(LogText(dialog), WideText(LOG_LINE_CHARS - 1, TEXT('a')));
+        AppendLog(TEXT("Sent to server(%hs) ----> %hs\r\n"), longText.c_str(), "data");
+        AppendLog(TEXT("next\r\n"));
+        // 255 characters in all: the cut takes content, not the line end.
+        EXPECT_EQ(LogText(dialog), TEXT("Sent to server(") + WideText(LOG_LINE_CHARS - 18, TEXT('a')) +
+                                       TEXT("\r\nnext\r\n"));
     });
 }
 
@@ -76,6 +79,10 @@ TEST_F(EventLog, TheCutNeverSplitsASurrogatePair)
         const std::string fitting = std::string(253, 'c') + "\xF0\x9F\x98\x80" + "tail";
         AppendLog(TEXT("%hs"), fitting.c_str());
         EXPECT_EQ(LogText(dialog), WideText(253, TEXT('c')) + TEXT("\U0001F600"));
+        SetDlgItemTextW(dialog, IDC_LOG, TEXT(""));
+        // With a line end kept, a pair at places 253 and 254 would split.
+        AppendLog(TEXT("%hs\r\n"), straddling.substr(2).c_str());
+        EXPECT_EQ(LogText(dialog), WideText(252, TEXT('b')) + TEXT("\r\n"));
     });
 }
 
@@ -91,7 +98,7 @@ TEST_F(EventLog, InvalidNarrowTextShowsAsReplacementCharacters)
     });
 }
 
-TEST_F(EventLog, CallsFromAnotherThreadReturnOnceTheirTextIsIn)
+TEST_F(EventLog, CallsFromAnotherThreadShowInCallOrder)
 {
     WithDialog([](HWND dialog) {
         std::atomic<int> calls{0};
@@ -107,26 +114,76 @@ TEST_F(EventLog, CallsFromAnotherThreadReturnOnceTheirTextIsIn)
     });
 }
 
+// The lines from..to-1, as their log text.
+WideText Lines(int from, int to)
+{
+    WideText lines;
+    for (int i = from; i < to; ++i)
+        lines += Wide("line " + std::to_string(i) + "\r\n");
+    return lines;
+}
+
 TEST_F(EventLog, TheOldestWholeLinesGoFirstOnceTheLogIsFull)
 {
     WithDialog([](HWND dialog) {
-        SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, 5, 0);
-        for (int i = 0; i < 8; ++i)
+        // The lines and the empty one after the last line end fill the cap.
+        for (int i = 0; i < LOG_LINE_LIMIT - 1; ++i)
             AppendLog(TEXT("line %d\r\n"), i);
-        // Four whole lines, nine tenths of the limit, and the empty one
-        // after the last line end.
-        EXPECT_EQ(LogText(dialog), TEXT("line 4\r\nline 5\r\nline 6\r\nline 7\r\n"));
-        AppendLog(TEXT("line %d\r\n"), 8);
-        EXPECT_EQ(LogText(dialog), TEXT("line 5\r\nline 6\r\nline 7\r\nline 8\r\n"));
+        EXPECT_EQ(Occurrences(LogText(dialog), TEXT("\r\n")), LOG_LINE_LIMIT - 1);
+        AppendLog(TEXT("line %d\r\n"), LOG_LINE_LIMIT - 1);
+        // Nine tenths of the cap stay, the newest.
+        EXPECT_EQ(LogText(dialog), Lines(LOG_LINE_LIMIT / 10, LOG_LINE_LIMIT));
+    });
+}
+
+TEST_F(EventLog, TextWaitingForAStalledDialogKeepsTheNewestLinesWithinTheCap)
+{
+    WithDialog([](HWND dialog) {
+        const int LINES = 3 * LOG_LINE_LIMIT + 123;
+        // The dialog's thread runs no events meanwhile: a worker that waited
+        // for it would never finish.
+        auto finished = std::make_shared<std::atomic<bool>>(false);
+        std::thread worker([finished] {
+            for (int i = 0; i < LINES; ++i)
+                AppendLog(TEXT("line %d\r\n"), i);
+            finished->store(true);
+        });
+        for (int i = 0; i < 1000 && !finished->load(); ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(finished->load());
+        worker.join();
+        const WideText log = LogText(dialog);
+        const int kept = Occurrences(log, TEXT("\r\n"));
+        EXPECT_GE(kept, LOG_LINE_LIMIT * 9 / 10);
+        EXPECT_LT(kept, LOG_LINE_LIMIT);
+        EXPECT_EQ(log, Lines(LINES - kept, LINES));
+    });
+}
+
+TEST_F(EventLog, TextWithoutLineEndsStaysWithinTheCharacterCap)
+{
+    WithDialog([](HWND dialog) {
+        const std::string piece(LOG_LINE_CHARS - 6, 'x');
+        const int PIECES = LOG_CHAR_LIMIT / static_cast<int>(piece.size()) + 100;
+        AppendLog(TEXT("first line\r\n"));
+        // Waiting text past the cap, then the log box past it.
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i < PIECES; ++i)
+                AppendLog(TEXT("%d %hs"), 1000 + i % 1000, piece.c_str());
+            const WideText log = LogText(dialog);
+            EXPECT_LE(log.size(), static_cast<size_t>(LOG_CHAR_LIMIT));
+            EXPECT_GE(log.size(), static_cast<size_t>(LOG_CHAR_LIMIT * 9 / 10));
+            EXPECT_EQ(log.find(TEXT("first line")), WideText::npos);
+            EXPECT_TRUE(log.ends_with(Wide(std::to_string(1000 + (PIECES - 1) % 1000) + " " + piece)));
+        }
     });
 }
 
 TEST_F(EventLog, AFullLogHoldsFarMoreThanAnEditControlsDefaultText)
 {
     WithDialog([](HWND dialog) {
-        // As the dialog sets it up: 2,000 lines of 47 characters are nearly
-        // three times the 32,767 characters an edit control takes at first.
-        SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, LOG_LINE_LIMIT, 0);
+        // 2,000 lines of 47 characters are nearly three times the 32,767
+        // characters an edit control takes at first.
         const std::string filler(40, '.');
         for (int i = 0; i < 2000; ++i)
             AppendLog(TEXT("%04d %hs\r\n"), i, filler.c_str());

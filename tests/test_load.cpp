@@ -278,13 +278,14 @@ std::string Visit(const Visitor& visitor, int port)
 const std::function<void(HWND)>* loadScript = nullptr;
 HWND loadDialog = nullptr;
 
-INT_PTR CALLBACK LoadDialogProc(HWND dialog, UINT message, WPARAM, LPARAM)
+INT_PTR CALLBACK LoadDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
+    // The log box is the program's log, as in the program's own dialog.
+    if (LogDialogMessage(dialog, message, wParam))
+        return TRUE;
     if (message != WM_INITDIALOG)
         return FALSE;
     loadDialog = dialog;
-    // As the program's own dialog does when it opens.
-    SendDlgItemMessageW(dialog, IDC_LOG, EM_SETLINELIMIT, LOG_LINE_LIMIT, 0);
     QTimer::singleShot(0, [dialog] {
         (*loadScript)(dialog);
         EndDialog(dialog, 0);

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -40,6 +42,19 @@ public:
 
     HWND window = nullptr;
     std::vector<Control> controls;
+    std::map<UINT_PTR, QTimer*> timers;  // children of the dialog
+
+    // Stops and forgets a timer. It goes later, since this may run in its own timeout.
+    bool StopTimer(UINT_PTR id)
+    {
+        auto timer = timers.find(id);
+        if (timer == timers.end())
+            return false;
+        timer->second->stop();
+        timer->second->deleteLater();
+        timers.erase(timer);
+        return true;
+    }
     bool ended = false;
     INT_PTR result = 0;
 
@@ -77,9 +92,7 @@ public:
                 return true;
             }
             if (PassesEnterToDialog(control.item) && (key->modifiers() & Qt::ControlModifier)) {
-                auto* edit = static_cast<EditField*>(control.widget);
-                edit->Flush();
-                edit->insertPlainText(QStringLiteral("\n"));
+                static_cast<EditField*>(control.widget)->insertPlainText(QStringLiteral("\n"));
                 return true;
             }
         }
@@ -174,17 +187,10 @@ QFont FontOf(const DLGTEMPLATE& dialogTemplate)
     return font;
 }
 
-// A multi-line edit field's pending text, which other threads append to.
-std::shared_ptr<PendingText> PendingOf(QWidget* widget)
-{
-    auto* edit = dynamic_cast<EditField*>(widget);
-    return edit != nullptr ? edit->Pending() : nullptr;
-}
-
 void AddControl(TemplateDialog* dialog, const DLGITEMTEMPLATE& item, const DialogUnits& units)
 {
     QWidget* widget = CreateControl(item, units.Map(item.x, item.y, item.cx, item.cy), dialog);
-    HWND window = RegisterWindow({widget, dialog->window, item.id, nullptr, dialog->Channel(), PendingOf(widget)});
+    HWND window = RegisterWindow({widget, dialog->window, item.id, nullptr, dialog->Channel()});
     dialog->controls.push_back({window, widget, item});
     if (IsPushButton(item)) {
         int id = item.id;
@@ -220,7 +226,7 @@ std::unique_ptr<TemplateDialog> BuildDialog(const DLGTEMPLATE& dialogTemplate, H
     auto dialog = std::make_unique<TemplateDialog>(procedure, WidgetOfWindow(owner));
     dialog->setWindowTitle(QString::fromUtf16(dialogTemplate.caption ? dialogTemplate.caption : u""));
     dialog->setFont(FontOf(dialogTemplate));
-    dialog->window = RegisterWindow({dialog.get(), owner, 0, nullptr, dialog->Channel(), nullptr});
+    dialog->window = RegisterWindow({dialog.get(), owner, 0, nullptr, dialog->Channel()});
     DialogUnits units = UnitsOf(dialog->font());
     QRect client = units.Map(dialogTemplate.x, dialogTemplate.y, dialogTemplate.cx, dialogTemplate.cy);
     dialog->setFixedSize(client.size());
@@ -243,38 +249,28 @@ HWND FirstTabStop(const TemplateDialog* dialog)
     return nullptr;
 }
 
-// Refuses further calls and text from other threads: the dialog has ended.
-void CloseToOtherThreads(TemplateDialog* dialog)
-{
-    dialog->Channel()->Close();
-    for (const Control& control : dialog->controls)
-        if (std::shared_ptr<PendingText> pending = PendingOf(control.widget))
-            pending->Close();
-}
-
-// Closes the dialog to other threads, then forgets every handle, so nothing
+// Tells the procedure that the dialog goes, refuses further calls from
+// other threads, stops its timers, then forgets every handle, so nothing
 // can reach the widgets that are about to be destroyed.
 void RetireDialog(TemplateDialog* dialog)
 {
-    CloseToOtherThreads(dialog);
+    dialog->Send(WM_DESTROY, 0, 0);
+    dialog->Channel()->Close();
+    while (!dialog->timers.empty())
+        dialog->StopTimer(dialog->timers.begin()->first);
     for (const Control& control : dialog->controls)
         UnregisterWindow(control.window);
     UnregisterWindow(dialog->window);
 }
 
-// Appending from another thread needs nothing of the field's thread but a
-// nudge: the text joins the field's pending text at once (so it is in the
-// field when the call returns), and the first text waiting asks the
-// field's thread to show it within a frame.
-LRESULT AppendFromOtherThread(HWND window, const WindowRecord& record, LPCWSTR text)
+// A message for window, on its own thread: a dialog's goes to its
+// procedure, a control's to the control.
+void Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (record.pending == nullptr || !record.pending->Add(ToWidgetText(text)))
-        return 0;
-    record.channel->Post([window] {
-        if (auto* edit = dynamic_cast<EditField*>(WidgetOfWindow(window)))
-            edit->ScheduleFlush();
-    });
-    return 0;
+    if (TemplateDialog* dialog = DialogOfWindow(window))
+        dialog->Send(message, wParam, lParam);
+    else
+        ControlMessage(WidgetOfWindow(window), message, wParam, lParam);
 }
 
 }  // namespace
@@ -305,7 +301,7 @@ BOOL EndDialog(HWND window, INT_PTR result)
     }
     dialog->result = result;
     dialog->ended = true;
-    CloseToOtherThreads(dialog);
+    dialog->Channel()->Close();
     dialog->done(QDialog::Accepted);
     return TRUE;
 }
@@ -333,11 +329,47 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
             record.channel->RunPending();
         return ControlMessage(record.widget, message, wParam, lParam);
     }
-    if (message == EM_APPENDTEXT)
-        return AppendFromOtherThread(window, record, reinterpret_cast<LPCWSTR>(lParam));
     LRESULT result = 0;
     record.channel->Call([&] { result = ControlMessage(WidgetOfWindow(window), message, wParam, lParam); });
     return result;
+}
+
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    WindowRecord record;
+    if (!LookupWindow(window, &record) || record.channel == nullptr)
+        return FALSE;
+    return record.channel->Post([=] { Deliver(window, message, wParam, lParam); });
+}
+
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC procedure)
+{
+    TemplateDialog* dialog = DialogOfWindow(window);
+    if (dialog == nullptr || dialog->ended) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    dialog->StopTimer(id);
+    auto* timer = new QTimer(dialog);
+    dialog->timers[id] = timer;
+    QObject::connect(timer, &QTimer::timeout, dialog, [=] {
+        if (procedure != nullptr)
+            procedure(window, WM_TIMER, id, static_cast<DWORD>(GetTickCount64()));
+        else
+            dialog->Send(WM_TIMER, id, 0);
+    });
+    timer->start(static_cast<int>(milliseconds));
+    return id;
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id)
+{
+    TemplateDialog* dialog = DialogOfWindow(window);
+    if (dialog == nullptr || !dialog->StopTimer(id)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
 }
 
 LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam)

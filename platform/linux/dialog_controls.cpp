@@ -151,10 +151,34 @@ void ReplaceSelection(QWidget* widget, LPCWSTR text)
         edit->ReplaceSelection(ToWidgetText(text));
 }
 
-void AppendText(QWidget* widget, LPCWSTR text)
+// The messages only a multi-line edit field answers; false for the others.
+bool EditMessage(EditField* edit, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {
-    if (auto* edit = dynamic_cast<EditField*>(widget))
-        edit->AppendText(ToWidgetText(text));
+    const int number = static_cast<int>(static_cast<INT_PTR>(wParam));
+    switch (message) {
+    case WM_GETTEXTLENGTH:
+        *result = edit->Length();
+        return true;
+    case EM_APPENDTEXT:
+        edit->AppendText(ToWidgetText(reinterpret_cast<LPCWSTR>(lParam)));
+        *result = 0;
+        return true;
+    case EM_DROPTEXT:
+        edit->DropText(number);
+        *result = 0;
+        return true;
+    case EM_GETLINECOUNT:
+        *result = edit->LineCount();
+        return true;
+    case EM_LINEINDEX:
+        *result = edit->LineIndex(number);
+        return true;
+    case EM_LINEFROMCHAR:
+        *result = edit->LineFromChar(number);
+        return true;
+    default:
+        return false;
+    }
 }
 
 LRESULT ComboMessage(QComboBox* combo, UINT message, WPARAM wParam, LPARAM lParam)
@@ -233,9 +257,9 @@ LRESULT ControlMessage(QWidget* widget, UINT message, WPARAM wParam, LPARAM lPar
 {
     if (widget == nullptr)
         return 0;
-    // Anything but another append sees the field with all its text.
-    if (auto* edit = dynamic_cast<EditField*>(widget); edit && message != EM_APPENDTEXT)
-        edit->Flush();
+    LRESULT result = 0;
+    if (auto* edit = dynamic_cast<EditField*>(widget); edit && EditMessage(edit, message, wParam, lParam, &result))
+        return result;
     switch (message) {
     case WM_SETTEXT:
         SetTextOf(widget, reinterpret_cast<LPCWSTR>(lParam));
@@ -246,13 +270,6 @@ LRESULT ControlMessage(QWidget* widget, UINT message, WPARAM wParam, LPARAM lPar
         return TextOf(widget).size();
     case EM_REPLACESEL:
         ReplaceSelection(widget, reinterpret_cast<LPCWSTR>(lParam));
-        return 0;
-    case EM_APPENDTEXT:
-        AppendText(widget, reinterpret_cast<LPCWSTR>(lParam));
-        return 0;
-    case EM_SETLINELIMIT:
-        if (auto* edit = dynamic_cast<EditField*>(widget))
-            edit->SetLineLimit(static_cast<int>(wParam));
         return 0;
     default:
         if (auto* combo = qobject_cast<QComboBox*>(widget))

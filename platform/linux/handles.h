@@ -9,7 +9,6 @@
 
 class QWidget;
 class DialogChannel;
-class PendingText;
 
 struct WindowRecord {
     QWidget* widget = nullptr;  // null for a window that has no widget of its own
@@ -18,8 +17,6 @@ struct WindowRecord {
     WNDPROC procedure = nullptr;
     // The dialog's cross-thread channel, shared by the dialog and its controls.
     std::shared_ptr<DialogChannel> channel;
-    // A multi-line edit field's text appended from other threads; else null.
-    std::shared_ptr<PendingText> pending;
 };
 
 HWND RegisterWindow(const WindowRecord& record);

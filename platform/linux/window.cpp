@@ -70,7 +70,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
     }
     if (windowClass.hIcon != nullptr)
         QApplication::setWindowIcon(*reinterpret_cast<QIcon*>(windowClass.hIcon));
-    HWND window = RegisterWindow({nullptr, parent, 0, windowClass.lpfnWndProc, nullptr, nullptr});
+    HWND window = RegisterWindow({nullptr, parent, 0, windowClass.lpfnWndProc, nullptr});
     CREATESTRUCTW create = {parameter, instance, menu, parent, height, width, y, x,
                             static_cast<LONG>(style), title, className, exStyle};
     windowClass.lpfnWndProc(window, WM_CREATE, 0, (LPARAM)&create);

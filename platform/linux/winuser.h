@@ -5,6 +5,7 @@
 
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 typedef LRESULT(CALLBACK* WNDPROC)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+typedef void(CALLBACK* TIMERPROC)(HWND window, UINT message, UINT_PTR id, DWORD time);
 
 // Messages.
 #define WM_CREATE 0x0001
@@ -16,7 +17,12 @@ typedef LRESULT(CALLBACK* WNDPROC)(HWND window, UINT message, WPARAM wParam, LPA
 #define WM_QUIT 0x0012
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
+#define WM_TIMER 0x0113
+#define WM_APP 0x8000
+#define EM_GETLINECOUNT 0x00BA
+#define EM_LINEINDEX 0x00BB
 #define EM_REPLACESEL 0x00C2
+#define EM_LINEFROMCHAR 0x00C9
 #define CB_GETCOUNT 0x0146
 #define CB_GETCURSEL 0x0147
 #define CB_INSERTSTRING 0x014A
@@ -103,6 +109,14 @@ BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
 // dialog has ended.
 LRESULT SendDlgItemMessageW(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// From any thread: the message goes to the window's procedure on its own
+// thread, after what is already queued there; FALSE once the window is gone.
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// A dialog's timers, for its own thread: every milliseconds, WM_TIMER with
+// the timer's id goes to the dialog procedure (or to procedure, when
+// given) until KillTimer. Setting a timer again restarts it.
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, TIMERPROC procedure);
+BOOL KillTimer(HWND window, UINT_PTR id);
 BOOL EnableWindow(HWND window, BOOL enable);
 BOOL IsWindowEnabled(HWND window);
 HWND SetFocus(HWND window);
