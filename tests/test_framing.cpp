@@ -127,7 +127,7 @@ TEST(MessageText, NeverReadsPastTheHundredthByte)
     EXPECT_EQ(std::string(text), Bytes(message));
 }
 
-TEST(MessageText, ShowsControlCharactersAsPicturesAndLineBendingOnesAsReplacements)
+TEST(MessageText, ShowsC0ControlsAsPicturesAndC1AndLineBendingOnesAsReplacements)
 {
     std::string bytes = "a";
     WideText expected = TEXT("a");
@@ -137,12 +137,13 @@ TEST(MessageText, ShowsControlCharactersAsPicturesAndLineBendingOnesAsReplacemen
     }
     bytes += "\x7F" "b";
     expected += TEXT("\u2421b");
-    for (const char* bending : {"\u200E", "\u200F", "\u2028", "\u2029", "\u202A", "\u202E", "\u2066", "\u2069"}) {
+    for (const char* bending : {"\u0080", "\u0085", "\u009F", "\u200E", "\u200F", "\u2028", "\u2029", "\u202A",
+                                "\u202E", "\u2066", "\u2069"}) {
         bytes += bending;
         expected += TEXT("\uFFFD");
     }
-    bytes += "\u202F\u2065";  // neighbours that neither reorder nor break a line
-    expected += TEXT("\u202F\u2065");
+    bytes += "\u00A0\u202F\u2065";  // neighbours that neither reorder nor break a line
+    expected += TEXT("\u00A0\u202F\u2065");
     EchoMessage message;
     std::memcpy(message.bytes, Padded(bytes).data(), ECHO_MESSAGE_SIZE);
     char text[MESSAGE_TEXT_SIZE];

@@ -44,8 +44,9 @@ EchoMessage MessageFrom(const uint8_t* bytes, size_t size)
     return message;
 }
 
-// The display's promise, said of decoded text: control characters as their
-// pictures, characters that reorder or break a line as U+FFFD.
+// The display's promise, said of decoded text: C0 control characters as
+// their pictures; C1 ones, and characters that reorder or break a line, as
+// U+FFFD.
 std::u16string ShownAs(std::u16string text)
 {
     for (char16_t& unit : text) {
@@ -53,7 +54,7 @@ std::u16string ShownAs(std::u16string text)
             unit = char16_t(0x2400 + unit);
         else if (unit == 0x7F)
             unit = 0x2421;
-        else if (unit == 0x200E || unit == 0x200F || (unit >= 0x2028 && unit <= 0x202E) ||
+        else if ((unit >= 0x80 && unit <= 0x9F) || unit == 0x200E || unit == 0x200F || (unit >= 0x2028 && unit <= 0x202E) ||
                  (unit >= 0x2066 && unit <= 0x2069))
             unit = model::replacement;
     }
