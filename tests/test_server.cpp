@@ -324,6 +324,27 @@ TEST_F(Server, ClientsOneAfterAnotherEachGetTheirEcho)
     EXPECT_EQ(Occurrences(log, TEXT("Accepted TCP connection from socket 0x")), CLIENTS);
 }
 
+TEST_F(Server, ADialogThreadThatRunsNoEventsDoesNotHoldUpTheWorker)
+{
+    const int CLIENTS = 50;
+    int served = 0;
+    WideText log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        // The dialog's thread only waits, as behind a stalled display: a
+        // worker that waited for it would serve nobody.
+        std::thread clients([&] {
+            for (int i = 0; i < CLIENTS && served == i; ++i) {
+                const std::string text = "unseen " + std::to_string(i);
+                served += Exchange(raw::Family::V4, port, {Padded(text)}).echo == Padded(text);
+            }
+        });
+        clients.join();
+    });
+    EXPECT_EQ(served, CLIENTS);
+    EXPECT_EQ(Occurrences(log, TEXT("Send Echo to client ---->unseen ")), CLIENTS);
+}
+
 // ---- Clients that fail their exchange --------------------------------------
 
 TEST_F(Server, AShortMessageCostsOnlyThatConnection)
