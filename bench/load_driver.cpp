@@ -62,7 +62,9 @@ void LimitWaits(int fd)
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
-bool Exchange(int port, int sequence)
+}  // namespace
+
+bool ExchangeText(int port, const char* text)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
@@ -72,13 +74,22 @@ bool Exchange(int port, int sequence)
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     sockaddr_in address = Loopback(port);
     char message[MESSAGE_SIZE] = {};
-    std::snprintf(message, sizeof message, "exchange %d", sequence);
+    std::snprintf(message, sizeof message, "%s", text);
     char echo[MESSAGE_SIZE];
     bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
               SendAll(fd, message, MESSAGE_SIZE) && ReceiveAll(fd, echo, MESSAGE_SIZE) &&
               std::memcmp(message, echo, MESSAGE_SIZE) == 0;
     close(fd);
     return ok;
+}
+
+namespace {
+
+bool Exchange(int port, int sequence)
+{
+    char text[MESSAGE_SIZE];
+    std::snprintf(text, sizeof text, "exchange %d", sequence);
+    return ExchangeText(port, text);
 }
 
 }  // namespace

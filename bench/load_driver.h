@@ -13,6 +13,9 @@ struct LoadResult {
     std::vector<double> latenciesUs;  // one per completed exchange
 };
 
+// One exchange with the server at 127.0.0.1:port, of text; true when the
+// echo came back whole.
+bool ExchangeText(int port, const char* text);
 // Makes count exchanges with the server at 127.0.0.1:port: connect, send
 // 100 bytes, receive the 100-byte echo and check it, close.
 LoadResult DriveExchanges(int port, int count);

@@ -4,8 +4,10 @@
 // exchanges per second, the server process's CPU time per exchange (user
 // and system, all threads), p50 and p99 latency (each the median of three
 // rounds), resident memory, and the program's CPU time and wake-ups over
-// 10 s of idling.
-// Usage: server_bench [exchanges] [idle-seconds]
+// 10 s of idling. With QUILLO_WINE set, both servers are the Windows
+// build's, under Wine. With --stall, the program serves on while its X
+// server is stopped (MeasureStall).
+// Usage: server_bench [exchanges] [idle-seconds] | server_bench --stall seconds
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,10 +19,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "bench/load_driver.h"
+#include "bench/log_watch.h"
 #include "bench/program_dialog.h"
 #include "core/app_state.h"
 #include "core/dialog_controller.h"
@@ -37,49 +44,56 @@ int ListeningPort()
     return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
-// A server process: its pid and the port it listens on.
+// A server process: its pid, the port it listens on, and its standard
+// input and output, on which it reports its port and can watch its log.
 struct ServerProcess {
     pid_t pid = -1;
     int port = -1;
+    int input = -1;
+    FILE* output = nullptr;
 };
 
-// Starts serve(reportPort) in a child process; the child writes its port
-// to the pipe once it listens.
-template <typename Serve>
-ServerProcess Fork(Serve serve)
+// Starts a child process with pipes on its standard input and output, and
+// reads the port it prints once it listens. The child runs run().
+template <typename Run>
+ServerProcess Spawn(Run run)
 {
-    int ends[2];
-    if (pipe(ends) != 0)
+    int in[2];
+    int out[2];
+    if (pipe(in) != 0 || pipe(out) != 0)
         return {};
     pid_t pid = fork();
     if (pid == 0) {
-        close(ends[0]);
-        serve(ends[1]);
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        close(in[1]);
+        close(out[0]);
+        run();
         _exit(0);
     }
-    close(ends[1]);
-    ServerProcess server{pid, -1};
-    if (read(ends[0], &server.port, sizeof server.port) != sizeof server.port)
+    close(in[0]);
+    close(out[1]);
+    ServerProcess server{pid, -1, in[1], fdopen(out[0], "r")};
+    if (std::fscanf(server.output, "%d", &server.port) != 1)
         server.port = -1;
-    close(ends[0]);
     return server;
 }
 
-void ReportPort(int pipe, int port)
+void ReportPort(int port)
 {
-    [[maybe_unused]] ssize_t written = write(pipe, &port, sizeof port);
-    close(pipe);
+    std::printf("%d\n", port);
+    std::fflush(stdout);
 }
 
 // The program as the user runs it: the dialog, Start as server on
 // 127.0.0.1 and a port the system picks, the focus left on Start.
-void ServeProgram(int pipe)
+void ServeProgram()
 {
     int argc = 1;
     char name[] = "server_bench";
     char* argv[] = {name, nullptr};
     QApplication application(argc, argv);
-    QTimer::singleShot(0, [pipe] {
+    QTimer::singleShot(0, [] {
         HWND dialog = AppState.dialog.load();
         SetDlgItemTextW(dialog, IDC_HOST, u"127.0.0.1");
         SetDlgItemTextW(dialog, IDC_PORT, u"0");
@@ -87,23 +101,58 @@ void ServeProgram(int pipe)
         int port = -1;
         for (int i = 0; i < 500 && (port = ListeningPort()) <= 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ReportPort(pipe, port);
+        ReportPort(port);
+        WatchLogForInput(dialog);
     });
     DialogBoxIndirectParamW(nullptr, &MAIN_DIALOG_TEMPLATE, nullptr, MainDlgProc, 0);
 }
 
-void ServeBareLoop(int pipe)
+void ServeBareLoop()
 {
     int listener = OpenBareListener();
-    ReportPort(pipe, BoundPort(listener));
+    ReportPort(BoundPort(listener));
     const std::atomic<bool> never{false};
     ServeBare(listener, never);
+}
+
+// Under Wine (QUILLO_WINE names its loader, QUILLO_BENCH_SERVERS the
+// Windows build's bench_servers.exe), both servers are the Windows build's.
+const char* Wine() { return std::getenv("QUILLO_WINE"); }
+
+ServerProcess StartServer(const char* kind)
+{
+    if (Wine() != nullptr) {
+        const char* servers = std::getenv("QUILLO_BENCH_SERVERS");
+        return Spawn([=] { execl(Wine(), Wine(), servers, kind, static_cast<char*>(nullptr)); });
+    }
+    return std::strcmp(kind, "bare") == 0 ? Spawn(ServeBareLoop) : Spawn(ServeProgram);
 }
 
 void Stop(const ServerProcess& server)
 {
     kill(server.pid, SIGKILL);
     waitpid(server.pid, nullptr, 0);
+    close(server.input);
+    std::fclose(server.output);
+}
+
+// Wine's server carries out every socket call of a Windows process, so its
+// time counts as the process's own.
+pid_t WineServer()
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream comm(entry.path() / "comm");
+        std::string name;
+        if (std::getline(comm, name) && name.rfind("wineserver", 0) == 0)
+            return std::atoi(entry.path().filename().c_str());
+    }
+    return -1;
+}
+
+double CpuNs(const ServerProcess& server)
+{
+    const pid_t wineServer = Wine() != nullptr ? WineServer() : -1;
+    return UsageOf(server.pid).cpuNs + (wineServer > 0 ? UsageOf(wineServer).cpuNs : 0);
 }
 
 // How many times each load runs, alternating between the two servers; the
@@ -121,10 +170,10 @@ struct Measured {
 
 Measured Measure(const ServerProcess& server, int exchanges, int clients)
 {
-    const ProcessUsage before = UsageOf(server.pid);
+    const double before = CpuNs(server);
     const LoadResult load = DriveConcurrently(server.port, exchanges, clients);
-    const ProcessUsage after = UsageOf(server.pid);
-    return {Rate(load), (after.cpuNs - before.cpuNs) / 1e3 / std::max(1, load.completed),
+    const double after = CpuNs(server);
+    return {Rate(load), (after - before) / 1e3 / std::max(1, load.completed),
             Percentile(load.latenciesUs, 0.50), Percentile(load.latenciesUs, 0.99), load.failed};
 }
 
@@ -169,20 +218,72 @@ void MeasureIdle(const ServerProcess& server, int seconds)
                 after.switches - before.switches);
 }
 
+// Resident memory and rate each 10 s while the X server (QUILLO_DISPLAY_PID)
+// is stopped for seconds and 4 clients send all the time; then how long,
+// once it goes on, a new line takes to show in the log.
+int MeasureStall(int seconds)
+{
+    const char* display = std::getenv("QUILLO_DISPLAY_PID");
+    const ServerProcess program = StartServer("program");
+    if (display == nullptr || program.port <= 0) {
+        std::fprintf(stderr, "needs QUILLO_DISPLAY_PID and a server\n");
+        return 1;
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<long> served{0};
+    std::atomic<long> failed{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 4; ++i)
+        clients.emplace_back([&] {
+            while (!stop.load()) {
+                const LoadResult part = DriveExchanges(program.port, 50);
+                served += part.completed;
+                failed += part.failed;
+            }
+        });
+    auto report = [&](const char* when) {
+        const long before = served.load();
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        std::printf("%-26s %7.0f exchanges/s   resident %6.1f MiB   %ld failed so far\n", when,
+                    (served.load() - before) / 10.0, ResidentKiB(program.pid) / 1024.0, failed.load());
+    };
+    report("display running");
+    kill(std::atoi(display), SIGSTOP);
+    for (int second = 0; second < seconds; second += 10)
+        report("display stopped");
+    kill(std::atoi(display), SIGCONT);
+    stop.store(true);
+    for (std::thread& client : clients)
+        client.join();
+    const char MARKER[] = "the first line after the stall";
+    [[maybe_unused]] ssize_t written = write(program.input, "the first line after the stall\n", sizeof MARKER);
+    const bool echoed = ExchangeText(program.port, MARKER);
+    double shownMs = -1;
+    if (std::fscanf(program.output, "%lf", &shownMs) != 1)
+        shownMs = -1;
+    std::printf("display going on: a new line %s, shown in the log %.0f ms later; resident %.1f MiB\n",
+                echoed ? "echoed" : "NOT echoed", shownMs, ResidentKiB(program.pid) / 1024.0);
+    Stop(program);
+    return echoed && shownMs >= 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 2 && std::strcmp(argv[1], "--stall") == 0)
+        return MeasureStall(std::max(10, std::atoi(argv[2])));
     const int exchanges = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20000;
     const int idleSeconds = argc > 2 ? std::max(0, std::atoi(argv[2])) : 10;
-    const ServerProcess bare = Fork(ServeBareLoop);
-    const ServerProcess program = Fork(ServeProgram);
+    const ServerProcess bare = StartServer("bare");
+    const ServerProcess program = StartServer("program");
     if (bare.port <= 0 || program.port <= 0) {
         std::fprintf(stderr, "a server did not start\n");
         return 1;
     }
-    std::printf("%d exchanges on loopback (connect, 100 bytes each way, close), platform %s\n", exchanges,
-                std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "default");
+    std::printf("%d exchanges on loopback (connect, 100 bytes each way, close), %s\n", exchanges,
+                Wine() != nullptr ? "Windows build under Wine, cpu with wineserver's"
+                : std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "default platform");
     if (idleSeconds > 0) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         MeasureIdle(program, idleSeconds);
