@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the benchmarks and runs them all, printing each result line.
-# Needs what setup.sh installs. Takes a few minutes.
+# Builds the benchmarks and runs them all, printing each result line: the
+# Linux build, then the Windows build under Wine. Needs what `setup.sh
+# test` and `setup.sh windows` install. Takes about a quarter of an hour.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$here/build-bench"
@@ -25,3 +26,33 @@ echo "== 5. log line cost (three runs)"
 for run in 1 2 3; do
     QT_QPA_PLATFORM=offscreen "$build/bench/log_bench" 1000000
 done
+
+# The display-stall runs stop an X server of their own with SIGSTOP.
+stalled() {
+    local numberFile
+    numberFile="$(mktemp)"
+    Xvfb -displayfd 5 -screen 0 1024x768x24 -noreset 5>"$numberFile" &
+    local display=$!
+    for _ in $(seq 100); do [ -s "$numberFile" ] && break; sleep 0.1; done
+    DISPLAY=":$(cat "$numberFile")" QUILLO_DISPLAY_PID=$display QT_QPA_PLATFORM=xcb "$@" || true
+    kill -CONT "$display" 2>/dev/null || true
+    kill "$display"
+    wait "$display" 2>/dev/null || true
+    rm -f "$numberFile"
+}
+echo "== 6. display stopped for 60 s while 4 clients send (Linux)"
+stalled "$build/bench/server_bench" --stall 60
+
+# The Windows build's servers, cross-built, under Wine.
+windows="$here/build-windows-bench"
+cmake -S "$here" -B "$windows" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BENCH=ON -DBUILD_TESTING=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$here/platform/win32/toolchain.cmake" >/dev/null
+cmake --build "$windows" --parallel --target bench_servers >/dev/null
+export WINEPREFIX="$windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+"$here/platform/win32/wine_prefix.sh" >/dev/null 2>&1
+export QUILLO_WINE=/usr/lib/wine/wine64 QUILLO_BENCH_SERVERS="$windows/bench/bench_servers.exe"
+echo "== 7. Windows build under Wine against a bare Winsock loop under Wine, dialog in a window under Xvfb"
+xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$build/bench/server_bench" 2000 10
+echo "== 8. display stopped for 60 s while 4 clients send (Windows build under Wine)"
+stalled "$build/bench/server_bench" --stall 60
+/usr/lib/wine/wineserver64 -k || true
