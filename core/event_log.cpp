@@ -13,11 +13,14 @@
 namespace {
 
 // Waiting text goes into the log box at most once a display frame, and
-// less often when putting it in is slow (an edit control may take 10 ms
-// a call), so that the dialog's thread spends at most a third of its time
-// on the log however fast the lines come.
+// less often when putting it in is slow (an edit control may take a few
+// microseconds a character), so that the dialog's thread spends at most a
+// third of its time on the log however fast the lines come. Yet never
+// less often than once a second: the time a stalled display held up one
+// insertion must not hold up the next.
 const UINT_PTR LOG_FLUSH_TIMER = 0x4C4F;
 const ULONGLONG LOG_FRAME_MS = 16;
+const ULONGLONG LOG_SLOWEST_MS = 1000;
 const ULONGLONG LOG_FLUSH_SHARE = 3;
 
 // The dialog's thread only.
@@ -129,5 +132,5 @@ void FlushLog(HWND dialog)
     KeepWithinCap(log);
     // Painting now makes the time measured the whole cost of the text.
     UpdateWindow(log);
-    flushIntervalMs = std::max(LOG_FRAME_MS, (GetTickCount64() - start) * (LOG_FLUSH_SHARE - 1));
+    flushIntervalMs = std::clamp((GetTickCount64() - start) * (LOG_FLUSH_SHARE - 1), LOG_FRAME_MS, LOG_SLOWEST_MS);
 }
