@@ -1,7 +1,5 @@
 #include "transport/server_worker.h"
 
-#include <cstring>
-
 #include "core/app_state.h"
 #include "core/event_log.h"
 #include "transport/echo_message.h"
@@ -31,10 +29,10 @@ const char* TypeText(int type)
 }
 
 // The port as the ready line shows it: as typed, unless the system chose
-// it (for 0 or an empty field), then the port it chose.
+// it (for 0, however spelt, or an empty field), then the port it chose.
 const char* ReadyPortText(SOCKET s, const char* typed, char bound[PORT_TEXT_SIZE])
 {
-    if (typed != nullptr && strspn(typed, "0") < strlen(typed))
+    if (!SystemChoosesPort(typed))
         return typed;
     sockaddr_storage local = {};
     int length = sizeof local;
