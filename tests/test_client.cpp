@@ -434,6 +434,18 @@ TEST_F(Client, APortBeyond65535IsRefusedRatherThanWrappedRound)
     }
 }
 
+TEST_F(Client, AnAddressOfMoreThan255CharactersIsNoAddress)
+{
+    // Its first 255 characters would read as 127.0.0.1.
+    const std::string address = "127.0.0." + std::string(246, '0') + "19";
+    TestServer server;
+    WideText log = WithDialog([&](HWND) {
+        SetHostAndPort(address.c_str(), server.Port().c_str());
+        EXPECT_EQ(ClientConnect(), 0);
+    });
+    EXPECT_EQ(Narrow(log), "ERROR: Couldn't get resolve the server name/address!");
+}
+
 TEST_F(Client, ASendBeforeAnyStartCannotResolveAndLeavesTheLineOpen)
 {
     TestServer server;
