@@ -20,6 +20,7 @@
 #include "tests/echo_support.h"
 #include "tests/raw_peer.h"
 #include "transport/echo_message.h"
+#include "transport/server_worker.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -446,6 +447,37 @@ TEST_F(Server, AFailedEchoCostsOnlyThatConnection)
     });
     EXPECT_EQ(Occurrences(log, failure + TEXT("Accepted TCP connection")), 1) << Narrow(log);
     EXPECT_EQ(next.echo, Padded("still served"));
+}
+
+TEST_F(Server, PeersThatResetInTheListenQueueCostNoPause)
+{
+    const int RESETTING = 30;
+    Clock::duration served{};
+    ClientResult good;
+    WideText log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        // While the worker waits for the first client, the others connect
+        // and reset, and a good client queues behind them.
+        raw::Fd first = AcceptedClient(port);
+        for (int i = 0; i < RESETTING; ++i) {
+            raw::Fd peer(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+            ASSERT_TRUE(peer.valid());
+            raw::Reset(peer.release());
+        }
+        raw::Fd queued(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+        ASSERT_TRUE(raw::Send(queued.get(), Padded("behind them")));
+        const auto start = Clock::now();
+        ASSERT_TRUE(raw::Send(first.get(), Padded("first")));
+        ASSERT_TRUE(RunWhilePumping([&] { good.echo = raw::Receive(queued.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS); }));
+        served = Clock::now() - start;
+    });
+    EXPECT_EQ(good.echo, Padded("behind them"));
+    // Each reset cost one failure: a failed accept (Wine), or a failed or
+    // short receive.
+    EXPECT_EQ(Occurrences(log, TEXT("ERROR: ")), RESETTING) << Narrow(log);
+    // A pause after each would add up to three seconds.
+    EXPECT_LT(served, std::chrono::milliseconds(RESETTING * ACCEPT_RETRY_PAUSE_MS / 2)) << Narrow(log);
 }
 
 // Windows has no descriptor limit for a process to lower.

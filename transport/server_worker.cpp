@@ -1,5 +1,7 @@
 #include "transport/server_worker.h"
 
+#include <cerrno>
+
 #include "core/app_state.h"
 #include "core/event_log.h"
 #include "transport/echo_message.h"
@@ -13,10 +15,12 @@ const int PEER_NAME_SIZE = 128;
 // Room for a port number as text.
 const int PORT_TEXT_SIZE = 32;
 
-// The pause after a failed accept (no descriptors or memory left, a
-// connection aborted, ...): long enough that a lasting failure neither
-// spins nor floods the log, short enough that clients hardly notice.
-const DWORD ACCEPT_RETRY_PAUSE_MS = 100;
+// What every connection needs and the system has run out of. ENFILE, the
+// system's whole table full, has no Winsock name. Any other failure is
+// about the one connection (reset or aborted in the listen queue, ...),
+// and the next is accepted at once, so that peers that connect and reset
+// cannot hold the server up.
+const int EXHAUSTION_ERRORS[] = {WSAEMFILE, ENFILE, WSAENOBUFS, WSA_NOT_ENOUGH_MEMORY};
 
 const char* FamilyText(int family)
 {
@@ -41,6 +45,15 @@ const char* ReadyPortText(SOCKET s, const char* typed, char bound[PORT_TEXT_SIZE
         getnameinfo(reinterpret_cast<sockaddr*>(&local), static_cast<socklen_t>(length), nullptr, 0,
                     bound, PORT_TEXT_SIZE, NI_NUMERICSERV);
     return bound;
+}
+
+// Whether a failed accept's error says the system ran out of something.
+bool IsExhaustion(int error)
+{
+    for (int exhaustion : EXHAUSTION_ERRORS)
+        if (error == exhaustion)
+            return true;
+    return false;
 }
 
 // Binds and listens on the resolved address. Returns false, with the
@@ -137,10 +150,12 @@ void ServeConnections(void)
         int length = PEER_ADDRESS_SIZE;
         SOCKET s = accept(listener, reinterpret_cast<sockaddr*>(&peer), &length);
         if (s == INVALID_SOCKET) {
-            AppendLog(TEXT("ERROR: accept() failed with error = %d\r\n"), WSAGetLastError());
+            const int error = WSAGetLastError();
+            AppendLog(TEXT("ERROR: accept() failed with error = %d\r\n"), error);
             if (!StillListening(listener))
                 return;
-            Sleep(ACCEPT_RETRY_PAUSE_MS);
+            if (IsExhaustion(error))
+                Sleep(ACCEPT_RETRY_PAUSE_MS);
             continue;
         }
         ULONGLONG deadline = PeerDeadline();

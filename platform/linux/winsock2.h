@@ -67,6 +67,9 @@ void WSASetLastError(int error);
 #define WSAECONNRESET ECONNRESET
 #define WSAEADDRINUSE EADDRINUSE
 #define WSAENOTCONN ENOTCONN
+#define WSAEMFILE EMFILE
+#define WSAENOBUFS ENOBUFS
+#define WSA_NOT_ENOUGH_MEMORY ENOMEM
 
 // Resolution. On failure the resolver's own code (EAI_*) is returned and
 // also left as the last error.
