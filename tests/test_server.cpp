@@ -245,6 +245,21 @@ TEST_F(Server, ServesOverIPv6)
     EXPECT_EQ(client.echo, Padded("over six"));
 }
 
+TEST_F(Server, TheUnspecifiedIPv6AddressServesIPv4PeersToo)
+{
+    if (!raw::Fd(raw::Listen(raw::Family::V6)).valid())
+        GTEST_SKIP() << "no IPv6 here";
+    ClientResult client;
+    WideText log = WithDialog([&](HWND) {
+        const int port = StartWorker("::");
+        ASSERT_GT(port, 0);
+        client = ExchangeWhilePumping(raw::Family::V4, port, {Padded("over four")});
+        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+    });
+    EXPECT_EQ(client.echo, Padded("over four"));
+    EXPECT_EQ(Occurrences(log, ReceivedLine("::ffff:127.0.0.1", "over four")), 1) << Narrow(log);
+}
+
 TEST_F(Server, AMessageInPiecesIsOneMessage)
 {
     const std::string message = Padded("sent in three pieces");

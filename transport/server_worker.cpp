@@ -56,6 +56,16 @@ bool IsExhaustion(int error)
     return false;
 }
 
+// An IPv6 socket serves IPv4 peers too, as mapped addresses, where the
+// system allows it: a server on :: then serves both families on every
+// system (Windows makes IPv6 sockets IPv6-only unless told otherwise).
+void ServeBothFamilies(SOCKET s, int family)
+{
+    const DWORD off = 0;
+    if (family == AF_INET6)
+        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
+}
+
 // Binds and listens on the resolved address. Returns false, with the
 // listening socket closed, when either fails; a socket that could not be
 // created is left for the first accept to report.
@@ -65,6 +75,7 @@ bool Listen(const addrinfo* local, const char* port)
     ReplaceSocket(AppState.listenSocket, s);
     if (s == INVALID_SOCKET)
         return true;
+    ServeBothFamilies(s, local->ai_family);
     if (bind(s, local->ai_addr, static_cast<int>(local->ai_addrlen)) == SOCKET_ERROR) {
         AppendLog(TEXT("ERROR: bind() failed with error = %d\r\n"), WSAGetLastError());
         ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
