@@ -88,6 +88,15 @@ def receive(peer, count):
     return data
 
 
+def finish(program, peer, text):
+    """Ends the program once peer has had its echo, or not; "ok" if it had."""
+    echo = receive(peer, 100)
+    done = time.monotonic()
+    program.terminate()
+    program.wait(10)
+    return done, "ok" if echo == message(text) else "NO ECHO"
+
+
 def stop_round(command):
     port = free_port()
     program = start_server(command, port)
@@ -102,13 +111,9 @@ def stop_round(command):
     os.kill(program.pid, signal.SIGCONT)
     silent.recv(1)  # ends when the server lets go
     dropped = time.monotonic() - start
-    echo = receive(good, 100)
-    served = time.monotonic() - start
-    program.terminate()
-    program.wait(10)
-    ok = "ok" if echo == message("behind the silent one") else "NO ECHO"
+    done, ok = finish(program, good, "behind the silent one")
     print(f"stop {STOP_FOR:.0f} s at {STOP_AT:.0f} s: silent client let go after {dropped:.2f} s, "
-          f"good client echoed after {served:.2f} s ({ok})", flush=True)
+          f"good client echoed after {done - start:.2f} s ({ok})", flush=True)
 
 
 def resets_round(command):
@@ -125,12 +130,8 @@ def resets_round(command):
     good.sendall(message("behind the resets"))
     start = time.monotonic()
     first.sendall(message("first"))
-    echo = receive(good, 100)
-    served = time.monotonic() - start
-    program.terminate()
-    program.wait(10)
-    ok = "ok" if echo == message("behind the resets") else "NO ECHO"
-    print(f"resets: good client behind {RESETTING} resetting peers echoed {served:.3f} s after the "
+    done, ok = finish(program, good, "behind the resets")
+    print(f"resets: good client behind {RESETTING} resetting peers echoed {done - start:.3f} s after the "
           f"server was free ({ok})", flush=True)
 
 

@@ -226,38 +226,32 @@ TEST_F(Server, OneExchangeLogsReadyAcceptedReceivedAndEcho)
     EXPECT_EQ(Occurrences(log, TEXT("\r\n")), 5);
 }
 
-TEST_F(Server, ServesOverIPv6)
+// On ::1 to an IPv6 peer; on :: to an IPv4 peer too, which shows as an
+// IPv4-mapped address.
+TEST_F(Server, ServesOverIPv6AndOnTheUnspecifiedAddressOverIPv4Too)
 {
     if (!raw::Fd(raw::Listen(raw::Family::V6)).valid())
         GTEST_SKIP() << "no IPv6 loopback here";
-    ClientResult client;
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("::1");
-        ASSERT_GT(port, 0);
-        const SOCKET listener = AppState.listenSocket.load();
-        client = ExchangeWhilePumping(raw::Family::V6, port, {Padded("over six")});
-        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
-        EXPECT_EQ(Narrow(LogText(dialog_)),
-                  Narrow(ReadyLine(listener, "AF_INET6", std::to_string(port)) +
-                         AcceptedLine(AppState.acceptedSocket.load()) +
-                         ReceivedLine("::1", "over six") + EchoLine("over six")));
-    });
-    EXPECT_EQ(client.echo, Padded("over six"));
-}
-
-TEST_F(Server, TheUnspecifiedIPv6AddressServesIPv4PeersToo)
-{
-    if (!raw::Fd(raw::Listen(raw::Family::V6)).valid())
-        GTEST_SKIP() << "no IPv6 here";
-    ClientResult client;
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("::");
-        ASSERT_GT(port, 0);
-        client = ExchangeWhilePumping(raw::Family::V4, port, {Padded("over four")});
-        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
-    });
-    EXPECT_EQ(client.echo, Padded("over four"));
-    EXPECT_EQ(Occurrences(log, ReceivedLine("::ffff:127.0.0.1", "over four")), 1) << Narrow(log);
+    struct Case {
+        const char* host;
+        raw::Family peerFamily;
+        const char* peerName;
+    };
+    for (const Case& served : {Case{"::1", raw::Family::V6, "::1"}, Case{"::", raw::Family::V4, "::ffff:127.0.0.1"}}) {
+        ClientResult client;
+        WithDialog([&](HWND) {
+            const int port = StartWorker(served.host);
+            ASSERT_GT(port, 0);
+            const SOCKET listener = AppState.listenSocket.load();
+            client = ExchangeWhilePumping(served.peerFamily, port, {Padded("served")});
+            ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+            EXPECT_EQ(Narrow(LogText(dialog_)),
+                      Narrow(ReadyLine(listener, "AF_INET6", std::to_string(port)) +
+                             AcceptedLine(AppState.acceptedSocket.load()) +
+                             ReceivedLine(served.peerName, "served") + EchoLine("served")));
+        });
+        EXPECT_EQ(client.echo, Padded("served")) << served.host;
+    }
 }
 
 TEST_F(Server, AMessageInPiecesIsOneMessage)
