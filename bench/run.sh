@@ -25,3 +25,5 @@ echo "== 5. log line cost (three runs)"
 for run in 1 2 3; do
     QT_QPA_PLATFORM=offscreen "$build/bench/log_bench" 1000000
 done
+echo "== 6. odd peers: a silent client while the program is stopped for 1 s, a client behind 50 resetting peers"
+xvfb-run -a -s "-screen 0 1024x768x24 -noreset" env QT_QPA_PLATFORM=xcb "$here/bench/peer_faults.py" "$build/quillomarde"
