@@ -12,6 +12,7 @@
 // starts, and serves connections one after another: each gets one message
 // logged and echoed within one peer deadline. A peer that fails its
 // exchange loses only its own connection; a failed accept costs nothing
-// more, unless the system ran out of resources, then a moment. Ends, closing its sockets, when set-up fails or the listening
-// socket is gone. The parameter is not used.
+// more, unless the system ran out of resources, then a moment. Ends,
+// closing its sockets, when set-up fails or the listening socket is gone.
+// The parameter is not used.
 DWORD WINAPI ServerWorker(LPVOID parameter);

@@ -1,9 +1,8 @@
 // Screen readers announce an input field by its name, and a dialog template
 // names none: a field's name is the static text above it in the same frame
 // (group box), a combo box is labelled by that text, and a frame's name is
-// the first static text inside it. All of it
-// is found from the template's geometry, in dialog units, so it holds for
-// any template.
+// the first static text inside it. All of it is found from the template's
+// geometry, in dialog units, so it holds for any template.
 #include "platform/linux/dialog_labels.h"
 
 #include <QComboBox>
