@@ -26,6 +26,8 @@ echo "== 5. log line cost (three runs)"
 for run in 1 2 3; do
     QT_QPA_PLATFORM=offscreen "$build/bench/log_bench" 1000000
 done
+echo "== 6. odd peers (Linux): a silent client while the program is stopped for 1 s, a client behind 50 resetting peers"
+xvfb-run -a -s "-screen 0 1024x768x24 -noreset" env QT_QPA_PLATFORM=xcb "$here/bench/peer_faults.py" "$build/quillomarde"
 
 # The display-stall runs stop an X server of their own with SIGSTOP.
 stalled() {
@@ -40,7 +42,7 @@ stalled() {
     wait "$display" 2>/dev/null || true
     rm -f "$numberFile"
 }
-echo "== 6. display stopped for 60 s while 4 clients send (Linux)"
+echo "== 7. display stopped for 60 s while 4 clients send (Linux)"
 stalled "$build/bench/server_bench" --stall 60
 
 # The Windows build's servers, cross-built, under Wine.
@@ -51,8 +53,8 @@ cmake --build "$windows" --parallel --target bench_servers >/dev/null
 export WINEPREFIX="$windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$here/platform/win32/wine_prefix.sh" >/dev/null 2>&1
 export QUILLO_WINE=/usr/lib/wine/wine64 QUILLO_BENCH_SERVERS="$windows/bench/bench_servers.exe"
-echo "== 7. Windows build under Wine against a bare Winsock loop under Wine, dialog in a window under Xvfb"
+echo "== 8. Windows build under Wine against a bare Winsock loop under Wine, dialog in a window under Xvfb"
 xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$build/bench/server_bench" 2000 10
-echo "== 8. display stopped for 60 s while 4 clients send (Windows build under Wine)"
+echo "== 9. display stopped for 60 s while 4 clients send (Windows build under Wine)"
 stalled "$build/bench/server_bench" --stall 60
 /usr/lib/wine/wineserver64 -k || true

@@ -1,5 +1,7 @@
 #include "core/dialog_controller.h"
 
+#include <cstdlib>
+
 #include "core/app_state.h"
 #include "core/event_log.h"
 #include "core/text.h"
@@ -9,12 +11,6 @@
 #include "transport/server_worker.h"
 
 namespace {
-
-// Room for the address field, with its terminator: a host name can be
-// 253 characters long, and none may be cut.
-const int HOST_FIELD_CHARS = 256;
-// Room for the port field: 39 characters and the terminator.
-const int PORT_FIELD_CHARS = 40;
 
 void CentreDialog(HWND dialog)
 {
@@ -50,11 +46,16 @@ BOOL OnInitDialog(HWND dialog)
     return TRUE;
 }
 
-NarrowText ReadEndpointField(HWND dialog, int id, int count)
+// The field's whole text, however long: a text cut to fit a buffer could
+// read as another address or port. Empty when there is no memory for it.
+NarrowText ReadEndpointField(HWND dialog, int id)
 {
-    WCHAR text[HOST_FIELD_CHARS];
-    UINT length = GetDlgItemTextW(dialog, id, text, count);
-    return MakeNarrowText(WideToNarrow(text, static_cast<int>(length)));
+    const int size = static_cast<int>(SendDlgItemMessageW(dialog, id, WM_GETTEXTLENGTH, 0, 0)) + 1;
+    auto* text = static_cast<WCHAR*>(calloc(static_cast<size_t>(size), sizeof(WCHAR)));
+    UINT length = text != nullptr ? GetDlgItemTextW(dialog, id, text, size) : 0;
+    NarrowText narrow = MakeNarrowText(WideToNarrow(text, static_cast<int>(length)));
+    free(text);
+    return narrow;
 }
 
 bool WorkerRunning(void)
@@ -80,8 +81,8 @@ void StartServer(HWND dialog)
 
 void OnStart(HWND dialog)
 {
-    AppState.hostName.store(ReadEndpointField(dialog, IDC_HOST, HOST_FIELD_CHARS));
-    AppState.portName.store(ReadEndpointField(dialog, IDC_PORT, PORT_FIELD_CHARS));
+    AppState.hostName.store(ReadEndpointField(dialog, IDC_HOST));
+    AppState.portName.store(ReadEndpointField(dialog, IDC_PORT));
     LRESULT role = SendDlgItemMessageW(dialog, IDC_ROLE, CB_GETCURSEL, 0, 0);
     if (role == ROLE_SERVER)
         StartServer(dialog);

@@ -424,8 +424,23 @@ TEST_F(Client, EachResolvedAddressIsTriedUntilOneAnswers)
 
 TEST_F(Client, APortBeyond65535IsRefusedRatherThanWrappedRound)
 {
+    // However it is spelt: the resolver reads a sign and leading white space.
+    for (const char* port : {"110255", "+70000", " 70000"}) {
+        WideText log = WithDialog([&](HWND) {
+            SetHostAndPort("127.0.0.1", port);
+            EXPECT_EQ(ClientConnect(), 0) << port;
+        });
+        EXPECT_EQ(Narrow(log), "ERROR: Couldn't get resolve the server name/address!") << port;
+    }
+}
+
+TEST_F(Client, AnAddressOfMoreThan255CharactersIsNoAddress)
+{
+    // Its first 255 characters would read as 127.0.0.1.
+    const std::string address = "127.0.0." + std::string(246, '0') + "19";
+    TestServer server;
     WideText log = WithDialog([&](HWND) {
-        SetHostAndPort("127.0.0.1", "110255");
+        SetHostAndPort(address.c_str(), server.Port().c_str());
         EXPECT_EQ(ClientConnect(), 0);
     });
     EXPECT_EQ(Narrow(log), "ERROR: Couldn't get resolve the server name/address!");

@@ -229,19 +229,22 @@ TEST_F(Controller, SendToAPortWhereNothingListensFailsToConnect)
     });
 }
 
-TEST_F(Controller, StartTakesALongHostNameWholeAndThePortUpTo39Characters)
+TEST_F(Controller, StartTakesTheAddressAndPortWhole)
 {
-    const std::string name = "build-server-03.engineering.example.com.au.test.example.net42";
-    ASSERT_EQ(name.size(), 61u);
+    // 256 characters and no address; cut to 255 it would read as 127.0.0.1
+    // (a last part of 0...01 is octal 1), and cut to 39 the port as 0.
+    const std::string address = "127.0.0." + std::string(246, '0') + "19";
+    ASSERT_EQ(address.size(), 256u);
+    const std::string port = std::string(44, '0') + "8";
     RunMain([&](HWND dialog) {
         SelectRole(dialog, ROLE_CLIENT);
-        TypeInto(dialog, IDC_HOST, QString::fromStdString(name));
-        TypeInto(dialog, IDC_PORT, QString(45, '7'));
+        TypeInto(dialog, IDC_HOST, QString::fromStdString(address));
+        TypeInto(dialog, IDC_PORT, QString::fromStdString(port));
         Click(dialog, IDC_START);
     });
     ASSERT_NE(AppState.hostName.load(), nullptr);
-    EXPECT_EQ(std::string(AppState.hostName.load().get()), name);
-    EXPECT_EQ(std::string(AppState.portName.load().get()), std::string(39, '7'));
+    EXPECT_EQ(std::string(AppState.hostName.load().get()), address);
+    EXPECT_EQ(std::string(AppState.portName.load().get()), port);
 }
 
 // The whole client path from the keyboard: the echo comes from a test peer.

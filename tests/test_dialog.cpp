@@ -80,17 +80,27 @@ QString AccessibleName(QWidget* widget)
     return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
 }
 
-// What a screen reader announces: each input field and the role list by the
-// step label above it (not by the role shown), each frame by its step.
+// What a screen reader announces: each input field by the step label
+// above it, each frame by its step, and the role list by the role chosen,
+// labelled by its step label.
 TEST(MainDialog, NamesFieldsAndFramesAfterTheirStepLabels)
 {
     RunDialog(Main(), [](HWND dialog) {
         SendDlgItemMessageW(dialog, IDC_ROLE, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)u"Server");
+        SendDlgItemMessageW(dialog, IDC_ROLE, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)u"Client");
         SendDlgItemMessageW(dialog, IDC_ROLE, CB_SETCURSEL, 0, 0);
-        EXPECT_EQ(AccessibleName(Widget(dialog, IDC_ROLE)), "Step 1 : Select role of Server or Client");
         QAccessibleInterface* role = QAccessible::queryAccessibleInterface(Widget(dialog, IDC_ROLE));
-        EXPECT_EQ(role->text(QAccessible::Value), "Server");
         EXPECT_EQ(role->role(), QAccessible::ComboBox);
+        EXPECT_EQ(role->text(QAccessible::Name), "Server");
+        EXPECT_EQ(role->text(QAccessible::Value), "Server");
+        const auto labels = role->relations(QAccessible::Label);
+        ASSERT_EQ(labels.size(), 1);
+        EXPECT_EQ(labels[0].first->text(QAccessible::Name), "Step 1 : Select role of Server or Client");
+        const auto labelled = labels[0].first->relations(QAccessible::Labelled);
+        ASSERT_EQ(labelled.size(), 1);
+        EXPECT_EQ(labelled[0].first, role);
+        SendDlgItemMessageW(dialog, IDC_ROLE, CB_SETCURSEL, 1, 0);
+        EXPECT_EQ(role->text(QAccessible::Name), "Client");
         EXPECT_EQ(AccessibleName(Widget(dialog, IDC_HOST)), "Step 2 : Specify IP address");
         EXPECT_EQ(AccessibleName(Widget(dialog, IDC_PORT)), "Step 3 : Specify Port number");
         EXPECT_EQ(AccessibleName(Widget(dialog, IDC_DATA)),

@@ -108,8 +108,10 @@ TEST_F(EndToEnd, SendsToATestEchoServerFromTheKeyboard)
     EXPECT_NE(raw::WaitForEnd(connection.get(), 1000), raw::End::Open);
 }
 
-// Over AT-SPI, on a session bus of the test's own: each input field and the
-// role list carries its step label as its name, whatever it holds.
+// Over AT-SPI, on a session bus of the test's own: each input field
+// carries its step label as its name, whatever it holds; the role list is
+// named by the role chosen, labelled by its step label, and a new choice
+// from the keyboard is announced.
 TEST_F(EndToEnd, NamesItsFieldsAfterTheirStepsForScreenReaders)
 {
     SessionBus bus(x_);
@@ -118,16 +120,20 @@ TEST_F(EndToEnd, NamesItsFieldsAfterTheirStepsForScreenReaders)
     pid_t program =
         x_.StartProgram(QUILLOMARDE_PATH, LIMIT_MS, {bus.Variable(), "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"});
     ASSERT_GT(program, 0);
+    // From Start to the role list, which the script then moves on to Client.
+    ASSERT_TRUE(x_.Keys({"Tab", "Tab", "Tab", "Tab", "Tab", "Tab"}));
     std::vector<std::string> reader = x_.Environment();
     reader.push_back(bus.Variable());
     // Debian's own Python, which has the AT-SPI bindings.
-    std::string tree = Output({"/usr/bin/python3", ACCESSIBLE_TREE_SCRIPT, "quillomarde", "10"}, reader, LIMIT_MS);
-    for (const char* field : {"combo box\tStep 1 : Select role of Server or Client\n",
-                              "text\tStep 2 : Specify IP address\n", "text\tStep 3 : Specify Port number\n",
-                              "text\tStep 5 : If act as a role of Client, type data to send to server\n",
-                              "text\tStep 6 : Recieved data and error message would be showed here.\n"})
+    std::string tree =
+        Output({"/usr/bin/python3", ACCESSIBLE_TREE_SCRIPT, "quillomarde", "10", "Down"}, reader, LIMIT_MS);
+    for (const char* field : {"combo box\tServer\tStep 1 : Select role of Server or Client\n",
+                              "text\tStep 2 : Specify IP address\t\n", "text\tStep 3 : Specify Port number\t\n",
+                              "text\tStep 5 : If act as a role of Client, type data to send to server\t\n",
+                              "text\tStep 6 : Recieved data and error message would be showed here.\t\n",
+                              "changed\tcombo box\tClient\n"})
         EXPECT_NE(tree.find(field), std::string::npos) << field << "missing from:\n" << tree;
-    EXPECT_EQ(tree.find("text\t\n"), std::string::npos) << "an unnamed field in:\n" << tree;
+    EXPECT_EQ(tree.find("text\t\t"), std::string::npos) << "an unnamed field in:\n" << tree;
 
     ASSERT_TRUE(x_.Keys({"Escape"}));
     EXPECT_EQ(WaitForExit(program, 5000), 0);

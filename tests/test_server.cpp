@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <utility>
@@ -19,6 +20,7 @@
 #include "tests/echo_support.h"
 #include "tests/raw_peer.h"
 #include "transport/echo_message.h"
+#include "transport/server_worker.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -224,23 +226,32 @@ TEST_F(Server, OneExchangeLogsReadyAcceptedReceivedAndEcho)
     EXPECT_EQ(Occurrences(log, TEXT("\r\n")), 5);
 }
 
-TEST_F(Server, ServesOverIPv6)
+// On ::1 to an IPv6 peer; on :: to an IPv4 peer too, which shows as an
+// IPv4-mapped address.
+TEST_F(Server, ServesOverIPv6AndOnTheUnspecifiedAddressOverIPv4Too)
 {
     if (!raw::Fd(raw::Listen(raw::Family::V6)).valid())
         GTEST_SKIP() << "no IPv6 loopback here";
-    ClientResult client;
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("::1");
-        ASSERT_GT(port, 0);
-        const SOCKET listener = AppState.listenSocket.load();
-        client = ExchangeWhilePumping(raw::Family::V6, port, {Padded("over six")});
-        ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
-        EXPECT_EQ(Narrow(LogText(dialog_)),
-                  Narrow(ReadyLine(listener, "AF_INET6", std::to_string(port)) +
-                         AcceptedLine(AppState.acceptedSocket.load()) +
-                         ReceivedLine("::1", "over six") + EchoLine("over six")));
-    });
-    EXPECT_EQ(client.echo, Padded("over six"));
+    struct Case {
+        const char* host;
+        raw::Family peerFamily;
+        const char* peerName;
+    };
+    for (const Case& served : {Case{"::1", raw::Family::V6, "::1"}, Case{"::", raw::Family::V4, "::ffff:127.0.0.1"}}) {
+        ClientResult client;
+        WithDialog([&](HWND) {
+            const int port = StartWorker(served.host);
+            ASSERT_GT(port, 0);
+            const SOCKET listener = AppState.listenSocket.load();
+            client = ExchangeWhilePumping(served.peerFamily, port, {Padded("served")});
+            ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
+            EXPECT_EQ(Narrow(LogText(dialog_)),
+                      Narrow(ReadyLine(listener, "AF_INET6", std::to_string(port)) +
+                             AcceptedLine(AppState.acceptedSocket.load()) +
+                             ReceivedLine(served.peerName, "served") + EchoLine("served")));
+        });
+        EXPECT_EQ(client.echo, Padded("served")) << served.host;
+    }
 }
 
 TEST_F(Server, AMessageInPiecesIsOneMessage)
@@ -469,6 +480,37 @@ TEST_F(Server, AFailedEchoCostsOnlyThatConnection)
     EXPECT_EQ(next.echo, Padded("still served"));
 }
 
+TEST_F(Server, PeersThatResetInTheListenQueueCostNoPause)
+{
+    const int RESETTING = 30;
+    Clock::duration served{};
+    ClientResult good;
+    WideText log = WithDialog([&](HWND) {
+        const int port = StartWorker("127.0.0.1");
+        ASSERT_GT(port, 0);
+        // While the worker waits for the first client, the others connect
+        // and reset, and a good client queues behind them.
+        raw::Fd first = AcceptedClient(port);
+        for (int i = 0; i < RESETTING; ++i) {
+            raw::Fd peer(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+            ASSERT_TRUE(peer.valid());
+            raw::Reset(peer.release());
+        }
+        raw::Fd queued(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+        ASSERT_TRUE(raw::Send(queued.get(), Padded("behind them")));
+        const auto start = Clock::now();
+        ASSERT_TRUE(raw::Send(first.get(), Padded("first")));
+        ASSERT_TRUE(RunWhilePumping([&] { good.echo = raw::Receive(queued.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS); }));
+        served = Clock::now() - start;
+    });
+    EXPECT_EQ(good.echo, Padded("behind them"));
+    // Each reset cost one failure: a failed accept (Wine), or a failed or
+    // short receive.
+    EXPECT_EQ(Occurrences(log, TEXT("ERROR: ")), RESETTING) << Narrow(log);
+    // A pause after each would add up to three seconds.
+    EXPECT_LT(served, std::chrono::milliseconds(RESETTING * ACCEPT_RETRY_PAUSE_MS / 2)) << Narrow(log);
+}
+
 // Windows has no descriptor limit for a process to lower.
 #ifndef _WIN32
 // Lowers this process's descriptor limit to a little above the highest
@@ -543,35 +585,59 @@ TEST_F(Server, AnAcceptWithoutDescriptorsLeftCostsOnlyAMoment)
 
 TEST_F(Server, AHostNameIsNotANumericAddress)
 {
+    // Nor is this address of 256 characters, which the first 255 would be.
+    const std::string longAddress = "127.0.0." + std::string(246, '0') + "19";
     WideText log = WithDialog([&](HWND) {
-        worker_ = StartServerWorker(dialog_, "localhost", "0");
-        EXPECT_TRUE(WorkerEnds());
-        EXPECT_EQ(AppState.listenSocket.load(), INVALID_SOCKET);
-        EXPECT_EQ(AppState.acceptedSocket.load(), INVALID_SOCKET);
+        for (const std::string& host : {std::string("localhost"), longAddress}) {
+            worker_ = StartServerWorker(dialog_, host.c_str(), "0");
+            EXPECT_TRUE(WorkerEnds());
+            EXPECT_EQ(AppState.listenSocket.load(), INVALID_SOCKET);
+            EXPECT_EQ(AppState.acceptedSocket.load(), INVALID_SOCKET);
+        }
     });
-    EXPECT_EQ(Narrow(log), "ERROR: getaddrinfo failed with error " + std::to_string(EAI_NONAME) + "\r\n");
+    const std::string line = "ERROR: getaddrinfo failed with error " + std::to_string(EAI_NONAME) + "\r\n";
+    EXPECT_EQ(Narrow(log), line + line);
 }
+
+// However it is spelt: the resolver reads a sign and leading white space,
+// and would cut the number to 16 bits (4294967296 to 0).
+const char* const PORTS_BEYOND_RANGE[] = {"65536", "110255", "+70000", " 70000", "4294967296", "-1"};
 
 TEST_F(Server, APortBeyond65535IsRefusedRatherThanWrappedRound)
 {
     WideText log = WithDialog([&](HWND) {
-        for (const char* port : {"65536", "110255"}) {
+        for (const char* port : PORTS_BEYOND_RANGE) {
             worker_ = StartServerWorker(dialog_, "127.0.0.1", port);
-            EXPECT_TRUE(WorkerEnds());
-            EXPECT_EQ(AppState.listenSocket.load(), INVALID_SOCKET);
+            EXPECT_TRUE(WorkerEnds()) << port;
+            EXPECT_EQ(AppState.listenSocket.load(), INVALID_SOCKET) << port;
         }
     });
     const std::string line = "ERROR: getaddrinfo failed with error " + std::to_string(EAI_SERVICE) + "\r\n";
-    EXPECT_EQ(Narrow(log), line + line);
+    EXPECT_EQ(Occurrences(log, Wide(line)), static_cast<int>(std::size(PORTS_BEYOND_RANGE))) << Narrow(log);
+    EXPECT_EQ(Occurrences(log, TEXT("\r\n")), static_cast<int>(std::size(PORTS_BEYOND_RANGE))) << Narrow(log);
 }
 
-TEST_F(Server, AnEmptyPortShowsThePortTheSystemChose)
+TEST_F(Server, AnEmptyOrZeroPortShowsThePortTheSystemChose)
 {
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1", "");
-        ASSERT_GT(port, 0);
-        EXPECT_EQ(Narrow(LogText(dialog_)),
-                  Narrow(ReadyLine(AppState.listenSocket.load(), "AF_INET", std::to_string(port))));
+    for (const char* zero : {"", "+0", " 00"}) {
+        WithDialog([&](HWND) {
+            const int port = StartWorker("127.0.0.1", zero);
+            ASSERT_GT(port, 0) << zero;
+            EXPECT_EQ(Narrow(LogText(dialog_)),
+                      Narrow(ReadyLine(AppState.listenSocket.load(), "AF_INET", std::to_string(port))));
+        });
+    }
+}
+
+TEST_F(Server, APortWithASignOrSpacesIsThatPort)
+{
+    // A port the system just gave out, and let go again.
+    const int free = raw::LocalPort(raw::Fd(raw::Listen(raw::Family::V4)).get());
+    ASSERT_GT(free, 0);
+    const std::string typed = " +" + std::to_string(free);
+    WithDialog([&](HWND) {
+        EXPECT_EQ(StartWorker("127.0.0.1", typed.c_str()), free);
+        EXPECT_EQ(Narrow(LogText(dialog_)), Narrow(ReadyLine(AppState.listenSocket.load(), "AF_INET", typed)));
     });
 }
 

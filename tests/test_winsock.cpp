@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -601,6 +602,51 @@ TEST(SocketTimeout, ASignalDoesNotEndTheWait)
     connector.join();
     sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_EQ(result.load(), 0) << error.load();
+}
+
+// Nor does it lengthen the wait, with SA_RESTART or without: a signal
+// every 50 ms would keep a wait that each one started afresh going for as
+// long as they came.
+TEST(SocketTimeout, AnInterruptedWaitKeepsItsDeadline)
+{
+    static std::atomic<int> caught{0};
+    for (int flags : {0, SA_RESTART}) {
+        SCOPED_TRACE(flags);
+        struct sigaction counting = {};
+        counting.sa_handler = [](int) { caught.fetch_add(1); };
+        counting.sa_flags = flags;
+        struct sigaction previous = {};
+        ASSERT_EQ(sigaction(SIGUSR1, &counting, &previous), 0);
+        caught.store(0);
+        Connection connection;
+        ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+        ASSERT_EQ(SetTimeout(connection.client.get(), SO_RCVTIMEO, 300), 0);
+        const SOCKET handle = connection.client.get();
+        // The wait, on a thread of its own that the signals go to.
+        auto receive = [handle] {
+            const auto start = Clock::now();
+            char byte;
+            const int result = recvfrom(handle, &byte, 1, 0, nullptr, nullptr);
+            return Outcome<int>{result, WSAGetLastError(), Clock::now() - start};
+        };
+        for (bool signalled : {true, false}) {
+            std::packaged_task<Outcome<int>()> task(receive);
+            std::future<Outcome<int>> wait = task.get_future();
+            std::thread waiter(std::move(task));
+            for (int i = 0; signalled && i < 40 && wait.wait_for(50ms) != std::future_status::ready; ++i)
+                pthread_kill(waiter.native_handle(), SIGUSR1);
+            waiter.join();
+            const Outcome<int> outcome = wait.get();
+            EXPECT_EQ(outcome.result, SOCKET_ERROR) << signalled;
+            EXPECT_EQ(outcome.error, ETIMEDOUT) << signalled;
+            EXPECT_GE(outcome.elapsed, 250ms) << signalled;
+            EXPECT_LT(outcome.elapsed, 1200ms) << signalled;
+        }
+        // The signals came; the wait without them shows that the socket's
+        // time-out was put back in full.
+        EXPECT_GE(caught.load(), 3);
+        sigaction(SIGUSR1, &previous, nullptr);
+    }
 }
 
 TEST(SocketTimeout, SendRunsOutWhenThePeerReadsNothing)

@@ -1,21 +1,36 @@
 #include "transport/endpoint.h"
 
+#include <charconv>
+#include <cstring>
+
 namespace {
 
-const unsigned long LARGEST_PORT = 65535;
+const long LARGEST_PORT = 65535;
+// What ReadPort finds besides a port number.
+const long PORT_NAME = -1;          // a service name, for the resolver to look up
+const long PORT_BEYOND_RANGE = -2;  // a number that is no port
 
-bool IsPortBeyondRange(const char* port)
+// Room for a port number as digits, with the terminator.
+const int PORT_DIGITS_SIZE = 8;
+
+// The port text as the resolver reads it: a number when, after white
+// space and an optional sign, it is decimal digits to its end (an empty
+// text reads as 0). Anything else is a service name.
+long ReadPort(const char* text)
 {
-    if (port == nullptr || *port == '\0')
-        return false;
-    unsigned long value = 0;
-    for (const char* digit = port; *digit != '\0'; ++digit) {
-        if (*digit < '0' || *digit > '9')
-            return false;  // a service name
-        if (value <= LARGEST_PORT)
-            value = value * 10 + static_cast<unsigned long>(*digit - '0');
-    }
-    return value > LARGEST_PORT;
+    if (*text == '\0')
+        return 0;
+    const char* at = text + strspn(text, " \t\n\v\f\r");
+    const bool negative = *at == '-';
+    if (*at == '+' || *at == '-')
+        ++at;
+    const size_t digits = strspn(at, "0123456789");
+    if (digits == 0 || at[digits] != '\0')
+        return PORT_NAME;
+    long value = 0;
+    for (size_t i = 0; i < digits && value <= LARGEST_PORT; ++i)
+        value = value * 10 + (at[i] - '0');
+    return value > LARGEST_PORT || (negative && value != 0) ? PORT_BEYOND_RANGE : value;
 }
 
 }  // namespace
@@ -23,13 +38,24 @@ bool IsPortBeyondRange(const char* port)
 int ResolveEndpoint(const char* host, const char* port, int flags, addrinfo** list)
 {
     *list = nullptr;
-    if (IsPortBeyondRange(port)) {
+    const long number = port != nullptr ? ReadPort(port) : PORT_NAME;
+    if (number == PORT_BEYOND_RANGE) {
         WSASetLastError(EAI_SERVICE);
         return EAI_SERVICE;
     }
+    // A number goes to the resolver in plain digits, which every system's
+    // resolver reads alike.
+    char digits[PORT_DIGITS_SIZE] = {};
+    if (number >= 0)
+        std::to_chars(digits, digits + PORT_DIGITS_SIZE - 1, number);
     addrinfo hints = {};
     hints.ai_flags = flags;
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    return getaddrinfo(host, port, &hints, list);
+    return getaddrinfo(host, number >= 0 ? digits : port, &hints, list);
+}
+
+bool SystemChoosesPort(const char* port)
+{
+    return port == nullptr || ReadPort(port) == 0;
 }

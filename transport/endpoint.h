@@ -7,6 +7,12 @@
 // Resolves host and port texts (either may be null) for a stream socket,
 // of either family, with the resolver flags given. Returns the resolver's
 // result: 0 with the list in *list, or its failure code (also the last
-// error). A port number above 65535 fails as an unknown service, rather
-// than wrapping round to another port as some resolvers let it.
+// error). A port text is read as the resolver reads a number (white space,
+// a sign, decimal digits), the same on every system: a number above 65535,
+// or below 0, fails as an unknown service rather than wrapping round to
+// another port as some resolvers let it; any other text is a service name.
 int ResolveEndpoint(const char* host, const char* port, int flags, addrinfo** list);
+
+// Whether a port text leaves the port to the system: null, empty, or 0 in
+// any spelling the resolver reads as 0 ("+0", " 00", ...).
+bool SystemChoosesPort(const char* port);

@@ -1,6 +1,6 @@
 #include "transport/server_worker.h"
 
-#include <cstring>
+#include <cerrno>
 
 #include "core/app_state.h"
 #include "core/event_log.h"
@@ -15,10 +15,12 @@ const int PEER_NAME_SIZE = 128;
 // Room for a port number as text.
 const int PORT_TEXT_SIZE = 32;
 
-// The pause after a failed accept (no descriptors or memory left, a
-// connection aborted, ...): long enough that a lasting failure neither
-// spins nor floods the log, short enough that clients hardly notice.
-const DWORD ACCEPT_RETRY_PAUSE_MS = 100;
+// What every connection needs and the system has run out of. ENFILE, the
+// system's whole table full, has no Winsock name. Any other failure is
+// about the one connection (reset or aborted in the listen queue, ...),
+// and the next is accepted at once, so that peers that connect and reset
+// cannot hold the server up.
+const int EXHAUSTION_ERRORS[] = {WSAEMFILE, ENFILE, WSAENOBUFS, WSA_NOT_ENOUGH_MEMORY};
 
 const char* FamilyText(int family)
 {
@@ -31,10 +33,10 @@ const char* TypeText(int type)
 }
 
 // The port as the ready line shows it: as typed, unless the system chose
-// it (for 0 or an empty field), then the port it chose.
+// it (for 0, however spelt, or an empty field), then the port it chose.
 const char* ReadyPortText(SOCKET s, const char* typed, char bound[PORT_TEXT_SIZE])
 {
-    if (typed != nullptr && strspn(typed, "0") < strlen(typed))
+    if (!SystemChoosesPort(typed))
         return typed;
     sockaddr_storage local = {};
     int length = sizeof local;
@@ -43,6 +45,25 @@ const char* ReadyPortText(SOCKET s, const char* typed, char bound[PORT_TEXT_SIZE
         getnameinfo(reinterpret_cast<sockaddr*>(&local), static_cast<socklen_t>(length), nullptr, 0,
                     bound, PORT_TEXT_SIZE, NI_NUMERICSERV);
     return bound;
+}
+
+// Whether a failed accept's error says the system ran out of something.
+bool IsExhaustion(int error)
+{
+    for (int exhaustion : EXHAUSTION_ERRORS)
+        if (error == exhaustion)
+            return true;
+    return false;
+}
+
+// An IPv6 socket serves IPv4 peers too, as mapped addresses, where the
+// system allows it: a server on :: then serves both families on every
+// system (Windows makes IPv6 sockets IPv6-only unless told otherwise).
+void ServeBothFamilies(SOCKET s, int family)
+{
+    const DWORD off = 0;
+    if (family == AF_INET6)
+        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
 }
 
 // Binds and listens on the resolved address. Returns false, with the
@@ -54,6 +75,7 @@ bool Listen(const addrinfo* local, const char* port)
     ReplaceSocket(AppState.listenSocket, s);
     if (s == INVALID_SOCKET)
         return true;
+    ServeBothFamilies(s, local->ai_family);
     if (bind(s, local->ai_addr, static_cast<int>(local->ai_addrlen)) == SOCKET_ERROR) {
         AppendLog(TEXT("ERROR: bind() failed with error = %d\r\n"), WSAGetLastError());
         ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
@@ -139,10 +161,12 @@ void ServeConnections(void)
         int length = PEER_ADDRESS_SIZE;
         SOCKET s = accept(listener, reinterpret_cast<sockaddr*>(&peer), &length);
         if (s == INVALID_SOCKET) {
-            AppendLog(TEXT("ERROR: accept() failed with error = %d\r\n"), WSAGetLastError());
+            const int error = WSAGetLastError();
+            AppendLog(TEXT("ERROR: accept() failed with error = %d\r\n"), error);
             if (!StillListening(listener))
                 return;
-            Sleep(ACCEPT_RETRY_PAUSE_MS);
+            if (IsExhaustion(error))
+                Sleep(ACCEPT_RETRY_PAUSE_MS);
             continue;
         }
         ULONGLONG deadline = PeerDeadline();

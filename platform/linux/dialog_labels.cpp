@@ -1,62 +1,18 @@
 // Screen readers announce an input field by its name, and a dialog template
 // names none: a field's name is the static text above it in the same frame
-// (group box), and a frame's is the first static text inside it. All of it
-// is found from the template's geometry, in dialog units, so it holds for
-// any template.
+// (group box), a combo box is labelled by that text, and a frame's name is
+// the first static text inside it. All of it is found from the template's
+// geometry, in dialog units, so it holds for any template.
 #include "platform/linux/dialog_labels.h"
 
-#include <QAbstractItemView>
-#include <QAccessible>
-#include <QAccessibleWidget>
 #include <QComboBox>
+#include <QLabel>
 #include <QRect>
 #include <QString>
 #include <QWidget>
 #include <string_view>
 
 namespace {
-
-// A combo box as Qt presents it, except for its name: Qt's own interface
-// names a combo box by its current text on this system, so that a list
-// labelled "Role" would be read out as "Server".
-class NamedComboBox : public QAccessibleWidget {
-public:
-    explicit NamedComboBox(QComboBox* combo) : QAccessibleWidget(combo, QAccessible::ComboBox) {}
-
-    QString text(QAccessible::Text kind) const override
-    {
-        return kind == QAccessible::Value ? Combo()->currentText() : QAccessibleWidget::text(kind);
-    }
-    int childCount() const override { return 1; }
-    QAccessibleInterface* child(int index) const override
-    {
-        return index == 0 ? QAccessible::queryAccessibleInterface(Combo()->view()) : nullptr;
-    }
-    int indexOfChild(const QAccessibleInterface* child) const override
-    {
-        return child != nullptr && child->object() == Combo()->view() ? 0 : -1;
-    }
-    QStringList actionNames() const override { return QAccessibleWidget::actionNames() << showMenuAction(); }
-    void doAction(const QString& action) override
-    {
-        if (action == showMenuAction())
-            Combo()->showPopup();
-        else
-            QAccessibleWidget::doAction(action);
-    }
-
-private:
-    QComboBox* Combo() const { return static_cast<QComboBox*>(widget()); }
-};
-
-// Takes the place of whatever interface the combo box may have been given
-// already, before its name is set.
-void UseNamedInterface(QComboBox* combo)
-{
-    if (QAccessibleInterface* current = QAccessible::queryAccessibleInterface(combo))
-        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(current));
-    QAccessible::registerAccessibleInterface(new NamedComboBox(combo));
-}
 
 bool ClassIs(const DLGITEMTEMPLATE& item, std::u16string_view name)
 {
@@ -137,8 +93,14 @@ void NameControlsAfterLabels(const DLGITEMTEMPLATE* items, QWidget* const* widge
         int label = LabelFor(items, count, i);
         if (label < 0)
             continue;
-        if (auto* combo = qobject_cast<QComboBox*>(widgets[i]))
-            UseNamedInterface(combo);
-        widgets[i]->setAccessibleName(QString::fromUtf16(items[label].title));
+        // A combo box's name on this system is its chosen item, which a
+        // screen reader announces as it changes; its label comes with it
+        // through the label's labelled-by relation, as in other toolkits'
+        // dialogs.
+        auto* labelWidget = qobject_cast<QLabel*>(widgets[label]);
+        if (qobject_cast<QComboBox*>(widgets[i]) != nullptr && labelWidget != nullptr)
+            labelWidget->setBuddy(widgets[i]);
+        else
+            widgets[i]->setAccessibleName(QString::fromUtf16(items[label].title));
     }
 }

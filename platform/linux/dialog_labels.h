@@ -6,7 +6,9 @@
 
 class QWidget;
 
-// Gives each edit field and combo box the text of the label that stands
-// above it in its frame, and each frame without a title the text of its
-// topmost label. widgets[i] is the control built from items[i].
+// Gives each edit field the text of the label that stands above it in its
+// frame as its name, each combo box that label through a labelled-by
+// relation (its name is its chosen item), and each frame without a title
+// the text of its topmost label. widgets[i] is the control built from
+// items[i].
 void NameControlsAfterLabels(const DLGITEMTEMPLATE* items, QWidget* const* widgets, int count);

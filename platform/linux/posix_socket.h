@@ -5,6 +5,9 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+// The calls that wait (accept, connect, sendto, recvfrom) go on after a
+// signal or a stop and continue of the process, within what was left of
+// the socket's time-out.
 namespace posix {
 
 int socket(int family, int type, int protocol);
@@ -12,11 +15,9 @@ int bind(int fd, const sockaddr* address, socklen_t length);
 int listen(int fd, int backlog);
 // The accepted descriptor is close-on-exec, like the ones socket() makes.
 int accept(int fd, sockaddr* address, socklen_t* length);
-// A signal does not end the wait.
 int connect(int fd, const sockaddr* address, socklen_t length);
 // Connects a blocking socket, giving up after timeoutMs as a blocking
 // connect does when its send time-out runs out (EINPROGRESS or EALREADY).
-// A signal does not end the wait.
 int connect_within(int fd, const sockaddr* address, socklen_t length, int timeoutMs);
 ssize_t sendto(int fd, const void* bytes, size_t count, int flags, const sockaddr* to,
                socklen_t length);

@@ -67,6 +67,9 @@ void WSASetLastError(int error);
 #define WSAECONNRESET ECONNRESET
 #define WSAEADDRINUSE EADDRINUSE
 #define WSAENOTCONN ENOTCONN
+#define WSAEMFILE EMFILE
+#define WSAENOBUFS ENOBUFS
+#define WSA_NOT_ENOUGH_MEMORY ENOMEM
 
 // Resolution. On failure the resolver's own code (EAI_*) is returned and
 // also left as the last error.
@@ -94,7 +97,8 @@ int getpeername(SOCKET s, struct sockaddr* address, int* addressLength);
 int getsockname(SOCKET s, struct sockaddr* address, int* addressLength);
 int shutdown(SOCKET s, int how);
 // SO_RCVTIMEO and SO_SNDTIMEO take a DWORD of milliseconds, as on the
-// platform; a wait that runs out fails with ETIMEDOUT.
+// platform; a wait that runs out fails with ETIMEDOUT. A signal, or a stop
+// and continue of the process, neither ends a wait nor lengthens it.
 int setsockopt(SOCKET s, int level, int option, const char* value, int valueLength);
 
 // Releases the socket. A call blocked on it in another thread fails at once,
