@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "tests/echo_bytes.h"
 #include "transport/echo_message.h"
+#include "transport/message_text.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include "tests/echo_bytes.h"
 #include "tests/echo_support.h"
 #include "tests/raw_peer.h"
+#include "transport/deadline.h"
 #include "transport/echo_message.h"
 
 namespace {

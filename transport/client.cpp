@@ -7,8 +7,10 @@
 #include "core/text.h"
 #include "frontend/resource.h"
 #include "platform/extensions.h"
+#include "transport/deadline.h"
 #include "transport/echo_message.h"
 #include "transport/endpoint.h"
+#include "transport/message_text.h"
 
 namespace {
 

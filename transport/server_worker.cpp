@@ -4,8 +4,10 @@
 
 #include "core/app_state.h"
 #include "core/event_log.h"
+#include "transport/deadline.h"
 #include "transport/echo_message.h"
 #include "transport/endpoint.h"
+#include "transport/message_text.h"
 
 namespace {
 

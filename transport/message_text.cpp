@@ -1,0 +1,45 @@
+#include "transport/message_text.h"
+
+#include <cstring>
+
+namespace {
+
+// Writes a character of U+0800 to U+FFFF as its three UTF-8 bytes.
+size_t PutCharacter(char* out, unsigned character)
+{
+    out[0] = static_cast<char>(0xE0 | (character >> 12));
+    out[1] = static_cast<char>(0x80 | ((character >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (character & 0x3F));
+    return 3;
+}
+
+// Whether the UTF-8 at bytes is a character that reorders the text around
+// it or ends its line: U+200E, U+200F, U+2028 to U+202E, U+2066 to U+2069.
+bool IsLineBending(const unsigned char* bytes, size_t left)
+{
+    if (left < 3 || bytes[0] != 0xE2)
+        return false;
+    if (bytes[1] == 0x80)
+        return bytes[2] == 0x8E || bytes[2] == 0x8F || (bytes[2] >= 0xA8 && bytes[2] <= 0xAE);
+    return bytes[1] == 0x81 && bytes[2] >= 0xA6 && bytes[2] <= 0xA9;
+}
+
+}  // namespace
+
+void MessageText(const EchoMessage* message, char text[MESSAGE_TEXT_SIZE])
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(message->bytes);
+    size_t length = strnlen(message->bytes, ECHO_MESSAGE_SIZE);
+    size_t out = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (bytes[i] < 0x20 || bytes[i] == 0x7F) {
+            out += PutCharacter(text + out, bytes[i] == 0x7F ? 0x2421 : 0x2400 + bytes[i]);
+        } else if (IsLineBending(bytes + i, length - i)) {
+            out += PutCharacter(text + out, 0xFFFD);
+            i += 2;
+        } else {
+            text[out++] = message->bytes[i];
+        }
+    }
+    text[out] = '\0';
+}
