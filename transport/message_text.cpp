@@ -2,15 +2,15 @@
 
 #include <cstring>
 
+#include "platform/utf8.h"
+
 namespace {
 
-// Writes a character of U+0800 to U+FFFF as its three UTF-8 bytes.
-size_t PutCharacter(char* out, unsigned character)
+// Writes character as UTF-8; returns how many bytes that took.
+size_t PutCharacter(char* out, char32_t character)
 {
-    out[0] = static_cast<char>(0xE0 | (character >> 12));
-    out[1] = static_cast<char>(0x80 | ((character >> 6) & 0x3F));
-    out[2] = static_cast<char>(0x80 | (character & 0x3F));
-    return 3;
+    utf8::Encode(character, out);
+    return utf8::EncodedLength(character);
 }
 
 // Whether the UTF-8 at bytes is a character that reorders the text around
