@@ -13,8 +13,8 @@
 
 #include "core/app_state.h"
 #include "frontend/resource.h"
-#include "tests/echo_support.h"
-#include "tests/raw_peer.h"
+#include "tests/support/echo_support.h"
+#include "tests/support/raw_peer.h"
 #include "transport/client.h"
 #include "transport/echo_message.h"
 

@@ -17,10 +17,10 @@
 #include "frontend/main_window.h"
 #include "frontend/resource_tables.h"
 #include "platform/linux/handles.h"
-#include "tests/dialog_harness.h"
-#include "tests/echo_support.h"
-#include "tests/fake_interfaces.h"
-#include "tests/raw_peer.h"
+#include "tests/support/dialog_run_linux.h"
+#include "tests/support/echo_support.h"
+#include "tests/support/fake_interfaces.h"
+#include "tests/support/raw_peer.h"
 #include "transport/echo_message.h"
 
 namespace {

@@ -23,8 +23,8 @@
 #include "frontend/resource_tables.h"
 #include "platform/extensions.h"
 #include "platform/linux/handles.h"
-#include "tests/dialog_harness.h"
-#include "tests/echo_support.h"
+#include "tests/support/dialog_run_linux.h"
+#include "tests/support/echo_support.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 
 #include "core/app_state.h"
 #include "platform/extensions.h"
-#include "tests/echo_bytes.h"
-#include "tests/echo_support.h"
-#include "tests/raw_peer.h"
+#include "tests/support/echo_bytes.h"
+#include "tests/support/echo_support.h"
+#include "tests/support/raw_peer.h"
 #include "transport/deadline.h"
 #include "transport/echo_message.h"
 

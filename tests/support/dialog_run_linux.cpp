@@ -1,4 +1,4 @@
-#include "tests/dialog_harness.h"
+#include "tests/support/dialog_run_linux.h"
 
 #include <QEventLoop>
 #include <QTest>

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <vector>
 
-#include "tests/dialog_run.h"
+#include "tests/support/dialog_run.h"
 
 // Runs dialogTemplate modally, as RunMainDialog runs the main dialog.
 DialogRun RunDialog(const DLGTEMPLATE& dialogTemplate, const std::function<void(HWND)>& script);

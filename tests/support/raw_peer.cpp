@@ -2,7 +2,7 @@
 // Windows. On Linux this file never includes the stand-in's winsock2.h, so
 // each call here is the real one. Peer sockets never block: every call
 // waits in poll first, so each wait is bounded.
-#include "tests/raw_peer.h"
+#include "tests/support/raw_peer.h"
 
 #ifdef _WIN32
 #include <winsock2.h>

@@ -1,4 +1,4 @@
-#include "tests/echo_support.h"
+#include "tests/support/echo_support.h"
 
 #include <atomic>
 #include <cstdio>
