@@ -169,7 +169,6 @@ DWORD WINAPI ServerWorker(LPVOID)
     ReplaceSocket(AppState.acceptedSocket, INVALID_SOCKET);
     if (OpenListener(host.get(), port.get()))
         ServeConnections();
-    ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
     CloseConnection(AppState.acceptedSocket);
     return 0;
 }
