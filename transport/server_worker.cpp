@@ -50,7 +50,7 @@ const char* ReadyPortText(SOCKET s, const char* typed, char bound[PORT_TEXT_SIZE
 // Binds and listens on the resolved address. Returns false, with the
 // listening socket closed, when either fails; a socket that could not be
 // created is left for the first accept to report.
-bool Listen(const addrinfo* local, const char* port)
+bool BindAndListen(const addrinfo* local, const char* port)
 {
     SOCKET s = socket(local->ai_family, local->ai_socktype, local->ai_protocol);
     ReplaceSocket(AppState.listenSocket, s);
@@ -81,7 +81,7 @@ bool OpenListener(const char* host, const char* port)
         AppendLog(TEXT("ERROR: getaddrinfo failed with error %d\r\n"), WSAGetLastError());
         return false;
     }
-    bool listening = Listen(list, port);
+    bool listening = BindAndListen(list, port);
     freeaddrinfo(list);
     return listening;
 }
