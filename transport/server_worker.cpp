@@ -53,17 +53,17 @@ const char* ReadyPortText(SOCKET s, const char* typed, char bound[PORT_TEXT_SIZE
 bool BindAndListen(const addrinfo* local, const char* port)
 {
     SOCKET s = socket(local->ai_family, local->ai_socktype, local->ai_protocol);
-    ReplaceSocket(AppState.listenSocket, s);
+    ReplaceAndCloseOld(AppState.listenSocket, s);
     if (s == INVALID_SOCKET)
         return true;
     if (bind(s, local->ai_addr, static_cast<int>(local->ai_addrlen)) == SOCKET_ERROR) {
         AppendLog(TEXT("ERROR: bind() failed with error = %d\r\n"), WSAGetLastError());
-        ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
+        ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
         return false;
     }
     if (listen(s, SOMAXCONN) == SOCKET_ERROR) {
         AppendLog(TEXT("Server go to listen mode failed\r\n"));
-        ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
+        ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
         return false;
     }
     char bound[PORT_TEXT_SIZE];
@@ -153,7 +153,7 @@ void ServeConnections(void)
         SOCKET previous = AppState.acceptedSocket.exchange(s);
         AppendLog(TEXT("Accepted TCP connection from socket 0x%08x\r\n"), static_cast<unsigned>(s));
         if (!Serve(s, &peer, deadline))
-            ReplaceSocket(AppState.acceptedSocket, INVALID_SOCKET);
+            ReplaceAndCloseOld(AppState.acceptedSocket, INVALID_SOCKET);
         if (previous != INVALID_SOCKET)
             closesocket(previous);
     }
@@ -166,7 +166,7 @@ DWORD WINAPI ServerWorker(LPVOID)
     // Taken once: a Start while this worker runs cannot change what it serves.
     const NarrowText host = AppState.hostName.load();
     const NarrowText port = AppState.portName.load();
-    ReplaceSocket(AppState.acceptedSocket, INVALID_SOCKET);
+    ReplaceAndCloseOld(AppState.acceptedSocket, INVALID_SOCKET);
     if (OpenListener(host.get(), port.get()))
         ServeConnections();
     CloseConnection(AppState.acceptedSocket);

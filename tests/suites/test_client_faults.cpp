@@ -261,7 +261,7 @@ TEST_F(ClientFaults, AfterEachFaultTheNextSendIsServed)
         }
         // The last connection stays open until the next Send or the end.
         EXPECT_NE(AppState.clientSocket.load(), INVALID_SOCKET);
-        ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
+        ReplaceAndCloseOld(AppState.clientSocket, INVALID_SOCKET);
     });
     server.Join();
     EXPECT_EQ(server.Answered(), static_cast<int>(steps.size()));
@@ -312,7 +312,7 @@ TEST_F(ClientFaults, HundredsOfFaultsLeaveNoDescriptorBehind)
         ASSERT_TRUE(server.WaitForAnswered(static_cast<int>(steps.size())));
         after = raw::OpenDescriptors();
         log = LogText(dialog);
-        ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
+        ReplaceAndCloseOld(AppState.clientSocket, INVALID_SOCKET);
     });
     server.Join();
     WideText expected;

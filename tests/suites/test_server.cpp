@@ -587,7 +587,7 @@ TEST_F(Server, AnEndedWorkerLetsGoOfItsPortAndLastConnection)
         // Only the listening socket goes: the worker's accept fails, and the
         // worker itself closes the connection it kept.
         ASSERT_NE(AppState.acceptedSocket.load(), INVALID_SOCKET);
-        ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
+        ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
         ASSERT_TRUE(WorkerEnds());
         EXPECT_TRUE(EndsWithStopLine(LogText(dialog_))) << Narrow(LogText(dialog_));
         EXPECT_EQ(AppState.listenSocket.load(), INVALID_SOCKET);

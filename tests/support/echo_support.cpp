@@ -10,8 +10,8 @@
 
 void ResetAppState()
 {
-    ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
-    ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
+    ReplaceAndCloseOld(AppState.clientSocket, INVALID_SOCKET);
+    ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
     CloseConnection(AppState.acceptedSocket);
     ReplaceClientAddresses(nullptr);
     AppState.hostName.store(nullptr);
@@ -145,7 +145,7 @@ bool WaitForWorkerEnd(HANDLE worker, int limitMs)
 
 bool StopServerWorker(HANDLE worker, int limitMs)
 {
-    ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
+    ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
     CloseConnection(AppState.acceptedSocket);
     return WaitForWorkerEnd(worker, limitMs);
 }
