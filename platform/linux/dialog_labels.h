@@ -2,6 +2,7 @@
 // template as the platform's dialog manager takes them.
 #pragma once
 
+#include "frontend/resource_tables.h"
 #include "platform/linux/winuser.h"
 
 class QWidget;
@@ -9,4 +10,4 @@ class QWidget;
 // Gives each edit field and combo box the text of the label that stands
 // above it in its frame, and each frame without a title the text of its
 // topmost label. widgets[i] is the control built from items[i].
-void NameControlsAfterLabels(const DLGITEMTEMPLATE* items, QWidget* const* widgets, int count);
+void NameControlsAfterLabels(const DialogItem* items, QWidget* const* widgets, int count);

@@ -53,7 +53,7 @@ BOOL RunMain(const std::function<void(HWND)>& script)
             Press(Qt::Key_Escape, Qt::NoModifier, WidgetOfWindow(dialog));
     };
     QTimer::singleShot(0, attempt);
-    return CreateMainWindow(reinterpret_cast<HINSTANCE>(const_cast<MODULE*>(&PROGRAM_MODULE)), SW_SHOWDEFAULT);
+    return CreateMainWindow(reinterpret_cast<HINSTANCE>(const_cast<ResourceTable*>(&PROGRAM_MODULE)), SW_SHOWDEFAULT);
 }
 
 void Click(HWND dialog, int id)

@@ -43,7 +43,7 @@ INT_PTR CALLBACK RecordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 }  // namespace
 
-DialogRun RunDialog(const DLGTEMPLATE& dialogTemplate, const std::function<void(HWND)>& script)
+DialogRun RunDialog(const DialogTable& dialogTemplate, const std::function<void(HWND)>& script)
 {
     DialogRun run;
     currentRun = &run;
