@@ -4,10 +4,10 @@
 
 namespace {
 
-// Drawn from frontend/icons/quillomarde.svg, as the installed icons are.
-const char* const ICON_PICTURES[] = {":/icons/quillomarde-16.png", ":/icons/quillomarde-32.png",
-                                     ":/icons/quillomarde-48.png", ":/icons/quillomarde-64.png",
-                                     ":/icons/quillomarde-128.png", ":/icons/quillomarde-256.png"};
+// Files of frontend/icons/, drawn from quillomarde.svg as the installed
+// icons are.
+const char* const ICON_PICTURES[] = {"quillomarde-16.png", "quillomarde-32.png", "quillomarde-48.png",
+                                     "quillomarde-64.png", "quillomarde-128.png", "quillomarde-256.png"};
 const IconPictures APP_ICON = {ICON_PICTURES, sizeof ICON_PICTURES / sizeof ICON_PICTURES[0]};
 
 const ACCEL ACCELERATORS[] = {

@@ -27,6 +27,9 @@ const ResourceEntry* Find(HINSTANCE instance, WORD type, WORD name)
     return nullptr;
 }
 
+// Where frontend/linux/resources.qrc embeds the icon's pictures.
+const char ICON_FOLDER[] = ":/icons/";
+
 // Icons are built once per resource and live as long as the process.
 QIcon* BuildIcon(const IconPictures* group)
 {
@@ -37,7 +40,7 @@ QIcon* BuildIcon(const IconPictures* group)
     if (icon == nullptr) {
         icon = new QIcon;
         for (int i = 0; i < group->count; ++i)
-            icon->addFile(QString::fromUtf8(group->images[i]));
+            icon->addFile(QString::fromUtf8(ICON_FOLDER) + QString::fromUtf8(group->images[i]));
     }
     return icon;
 }

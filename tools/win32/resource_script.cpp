@@ -73,14 +73,13 @@ void PutLittleEndian(std::vector<char>& bytes, unsigned value, int size)
 }
 
 // An icon file whose images are the PNG pictures themselves, as the
-// platform's icon format allows. A picture's name is its embedded file's
-// name within folder.
+// platform's icon format allows. A picture's name is its file's name
+// within folder.
 bool WriteIcon(const std::string& folder, const IconPictures& group, const std::string& path)
 {
     std::vector<std::vector<char>> pictures;
     for (int i = 0; i < group.count; ++i) {
-        std::string name = group.images[i];
-        pictures.push_back(ReadFile(folder + "/" + name.substr(name.rfind('/') + 1)));
+        pictures.push_back(ReadFile(folder + "/" + group.images[i]));
         if (pictures.back().size() < 24)
             return false;
     }
