@@ -67,6 +67,8 @@ void WSASetLastError(int error);
 #define WSAECONNRESET ECONNRESET
 #define WSAEADDRINUSE EADDRINUSE
 #define WSAENOTCONN ENOTCONN
+// A cleanup without a startup left to end; this system has no such code.
+#define WSANOTINITIALISED 10093
 
 // Resolution. On failure the resolver's own code (EAI_*) is returned and
 // also left as the last error.
