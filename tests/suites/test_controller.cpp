@@ -324,6 +324,17 @@ TEST_F(Controller, CloseFreesAWorkerWhereverItWaits)
     }
 }
 
+// The class icon of the main window becomes the application's: every
+// picture of the program's icon, from the files the build embeds.
+TEST_F(Controller, TheApplicationGetsTheProgramsIconAtEverySize)
+{
+    RunMain([](HWND) {});
+    const QList<QSize> sizes = QApplication::windowIcon().availableSizes();
+    EXPECT_EQ(sizes.size(), 6);
+    for (int side : {16, 32, 48, 64, 128, 256})
+        EXPECT_TRUE(sizes.contains(QSize(side, side))) << side;
+}
+
 TEST(Centring, HalvesTowardZeroAndNeverGoesNegative)
 {
     EXPECT_EQ(CentredPosition(107, 100), 3);
