@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/x_session.h"
+#include "tests/support/x_session.h"
 
 namespace {
 

@@ -12,7 +12,7 @@ NarrowText MakeNarrowText(char* text)
     return NarrowText(text, free);
 }
 
-void ReplaceSocket(std::atomic<SOCKET>& field, SOCKET value)
+void ReplaceAndCloseOld(std::atomic<SOCKET>& field, SOCKET value)
 {
     SOCKET old = field.exchange(value);
     if (old != INVALID_SOCKET)

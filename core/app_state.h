@@ -39,7 +39,7 @@ NarrowText MakeNarrowText(char* text);
 // Stores value in field and closes the socket the field held. Whoever takes
 // a socket out of a field is the one who closes it, so two threads never
 // close the same socket.
-void ReplaceSocket(std::atomic<SOCKET>& field, SOCKET value);
+void ReplaceAndCloseOld(std::atomic<SOCKET>& field, SOCKET value);
 // Empties field; a connection is shut down in both directions before it is closed.
 void CloseConnection(std::atomic<SOCKET>& field);
 // Stores list as the client's resolution and releases the one it replaces.

@@ -103,7 +103,7 @@ void OnSend(HWND dialog)
 void OnClose(HWND dialog, int id)
 {
     CloseConnection(AppState.clientSocket);
-    ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
+    ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
     CloseConnection(AppState.acceptedSocket);
     ReplaceClientAddresses(nullptr);
     WSACleanup();

@@ -4,19 +4,19 @@
 
 namespace {
 
-// Drawn from frontend/icons/quillomarde.svg, as the installed icons are.
-const char* const ICON_PICTURES[] = {":/icons/quillomarde-16.png", ":/icons/quillomarde-32.png",
-                                     ":/icons/quillomarde-48.png", ":/icons/quillomarde-64.png",
-                                     ":/icons/quillomarde-128.png", ":/icons/quillomarde-256.png"};
-const ICON_IMAGES APP_ICON = {ICON_PICTURES, sizeof ICON_PICTURES / sizeof ICON_PICTURES[0]};
+// Files of frontend/icons/, drawn from quillomarde.svg as the installed
+// icons are.
+const char* const ICON_PICTURES[] = {"quillomarde-16.png", "quillomarde-32.png", "quillomarde-48.png",
+                                     "quillomarde-64.png", "quillomarde-128.png", "quillomarde-256.png"};
+const IconPictures APP_ICON = {ICON_PICTURES, sizeof ICON_PICTURES / sizeof ICON_PICTURES[0]};
 
 const ACCEL ACCELERATORS[] = {
     {FALT | FNOINVERT, '/', IDM_ALT_SLASH},
     {FVIRTKEY | FALT | FNOINVERT, VK_F4, IDM_ALT_F4},
 };
-const ACCEL_TABLE ACCELERATOR_TABLE = {ACCELERATORS, 2};
+const AcceleratorTable ACCELERATOR_TABLE = {ACCELERATORS, 2};
 
-const RESOURCE RESOURCES[] = {
+const ResourceEntry RESOURCES[] = {
     {RT_STRING, IDS_TITLE, TEXT("Quillomarde")},
     {RT_STRING, IDS_WINDOW_CLASS, TEXT("QUILLOMARDE")},
     {RT_GROUP_ICON, IDI_APP, &APP_ICON},
@@ -26,4 +26,4 @@ const RESOURCE RESOURCES[] = {
 
 }  // namespace
 
-const MODULE PROGRAM_MODULE = {RESOURCES, sizeof RESOURCES / sizeof RESOURCES[0]};
+const ResourceTable PROGRAM_MODULE = {RESOURCES, sizeof RESOURCES / sizeof RESOURCES[0]};

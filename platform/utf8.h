@@ -1,5 +1,5 @@
-// UTF-8 and UTF-16 code unit helpers shared by the text conversion and the
-// wide formatting code. Private to the platform layer.
+// UTF-8 and UTF-16 code unit helpers shared by the text conversion, the
+// wide formatting code and the display of a peer's text.
 #pragma once
 
 #include <windows.h>

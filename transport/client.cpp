@@ -7,8 +7,10 @@
 #include "core/text.h"
 #include "frontend/resource.h"
 #include "platform/extensions.h"
+#include "transport/deadline.h"
 #include "transport/echo_message.h"
 #include "transport/endpoint.h"
+#include "transport/message_text.h"
 
 namespace {
 
@@ -66,13 +68,13 @@ int ClientConnect(void)
     bool created = false;
     for (const addrinfo* server = list; server != nullptr; server = server->ai_next) {
         SOCKET s = socket(server->ai_family, server->ai_socktype, server->ai_protocol);
-        ReplaceSocket(AppState.clientSocket, s);
+        ReplaceAndCloseOld(AppState.clientSocket, s);
         if (s == INVALID_SOCKET)
             continue;
         created = true;
         if (ConnectTo(s, server, deadline))
             return 1;
-        ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
+        ReplaceAndCloseOld(AppState.clientSocket, INVALID_SOCKET);
     }
     AppendLog(created ? TEXT("Connect to server failed\r\n") : TEXT("Client create socket failed\r\n"));
     return 0;

@@ -4,8 +4,10 @@
 
 #include "core/app_state.h"
 #include "core/event_log.h"
+#include "transport/deadline.h"
 #include "transport/echo_message.h"
 #include "transport/endpoint.h"
+#include "transport/message_text.h"
 
 namespace {
 
@@ -69,21 +71,21 @@ void ServeBothFamilies(SOCKET s, int family)
 // Binds and listens on the resolved address. Returns false, with the
 // listening socket closed, when either fails; a socket that could not be
 // created is left for the first accept to report.
-bool Listen(const addrinfo* local, const char* port)
+bool BindAndListen(const addrinfo* local, const char* port)
 {
     SOCKET s = socket(local->ai_family, local->ai_socktype, local->ai_protocol);
-    ReplaceSocket(AppState.listenSocket, s);
+    ReplaceAndCloseOld(AppState.listenSocket, s);
     if (s == INVALID_SOCKET)
         return true;
     ServeBothFamilies(s, local->ai_family);
     if (bind(s, local->ai_addr, static_cast<int>(local->ai_addrlen)) == SOCKET_ERROR) {
         AppendLog(TEXT("ERROR: bind() failed with error = %d\r\n"), WSAGetLastError());
-        ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
+        ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
         return false;
     }
     if (listen(s, SOMAXCONN) == SOCKET_ERROR) {
         AppendLog(TEXT("Server go to listen mode failed\r\n"));
-        ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
+        ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
         return false;
     }
     char bound[PORT_TEXT_SIZE];
@@ -101,7 +103,7 @@ bool OpenListener(const char* host, const char* port)
         AppendLog(TEXT("ERROR: getaddrinfo failed with error %d\r\n"), WSAGetLastError());
         return false;
     }
-    bool listening = Listen(list, port);
+    bool listening = BindAndListen(list, port);
     freeaddrinfo(list);
     return listening;
 }
@@ -175,7 +177,7 @@ void ServeConnections(void)
         SOCKET previous = AppState.acceptedSocket.exchange(s);
         AppendLog(TEXT("Accepted TCP connection from socket 0x%08x\r\n"), static_cast<unsigned>(s));
         if (!Serve(s, &peer, deadline))
-            ReplaceSocket(AppState.acceptedSocket, INVALID_SOCKET);
+            ReplaceAndCloseOld(AppState.acceptedSocket, INVALID_SOCKET);
         if (previous != INVALID_SOCKET)
             closesocket(previous);
     }
@@ -188,10 +190,9 @@ DWORD WINAPI ServerWorker(LPVOID)
     // Taken once: a Start while this worker runs cannot change what it serves.
     const NarrowText host = AppState.hostName.load();
     const NarrowText port = AppState.portName.load();
-    ReplaceSocket(AppState.acceptedSocket, INVALID_SOCKET);
+    ReplaceAndCloseOld(AppState.acceptedSocket, INVALID_SOCKET);
     if (OpenListener(host.get(), port.get()))
         ServeConnections();
-    ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
     CloseConnection(AppState.acceptedSocket);
     return 0;
 }

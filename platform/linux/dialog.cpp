@@ -26,7 +26,7 @@ namespace {
 struct Control {
     HWND window;
     QWidget* widget;
-    DLGITEMTEMPLATE item;
+    DialogItem item;
 };
 
 // A dialog of the platform's kind: every close request, Escape and button
@@ -178,7 +178,7 @@ bool IsSystemFont(LPCWSTR face)
 // "System" stands for the desktop's UI font at the size the user chose, so
 // a larger desktop font makes the whole dialog larger; any other face is
 // taken at the template's size.
-QFont FontOf(const DLGTEMPLATE& dialogTemplate)
+QFont FontOf(const DialogTable& dialogTemplate)
 {
     QFont font = QApplication::font();
     bool sized = (dialogTemplate.style & DS_SETFONT) && dialogTemplate.pointSize > 0;
@@ -187,7 +187,7 @@ QFont FontOf(const DLGTEMPLATE& dialogTemplate)
     return font;
 }
 
-void AddControl(TemplateDialog* dialog, const DLGITEMTEMPLATE& item, const DialogUnits& units)
+void AddControl(TemplateDialog* dialog, const DialogItem& item, const DialogUnits& units)
 {
     QWidget* widget = CreateControl(item, units.Map(item.x, item.y, item.cx, item.cy), dialog);
     HWND window = RegisterWindow({widget, dialog->window, item.id, nullptr, dialog->Channel()});
@@ -220,7 +220,7 @@ void ArrangeControls(TemplateDialog* dialog)
     }
 }
 
-std::unique_ptr<TemplateDialog> BuildDialog(const DLGTEMPLATE& dialogTemplate, HWND owner,
+std::unique_ptr<TemplateDialog> BuildDialog(const DialogTable& dialogTemplate, HWND owner,
                                             DLGPROC procedure)
 {
     auto dialog = std::make_unique<TemplateDialog>(procedure, WidgetOfWindow(owner));
@@ -232,12 +232,12 @@ std::unique_ptr<TemplateDialog> BuildDialog(const DLGTEMPLATE& dialogTemplate, H
     dialog->setFixedSize(client.size());
     dialog->move(client.topLeft());
     std::vector<QWidget*> widgets;
-    for (WORD i = 0; i < dialogTemplate.cdit; ++i) {
+    for (WORD i = 0; i < dialogTemplate.count; ++i) {
         AddControl(dialog.get(), dialogTemplate.items[i], units);
         widgets.push_back(dialog->controls.back().widget);
     }
     ArrangeControls(dialog.get());
-    NameControlsAfterLabels(dialogTemplate.items, widgets.data(), dialogTemplate.cdit);
+    NameControlsAfterLabels(dialogTemplate.items, widgets.data(), dialogTemplate.count);
     return dialog;
 }
 

@@ -18,7 +18,7 @@
 
 namespace {
 
-bool IsClass(const DLGITEMTEMPLATE& item, std::u16string_view name)
+bool IsClass(const DialogItem& item, std::u16string_view name)
 {
     return item.windowClass != nullptr && name == item.windowClass;
 }
@@ -33,7 +33,7 @@ QString ToProgramText(QString text)
     return text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
 }
 
-QWidget* CreateButton(const DLGITEMTEMPLATE& item, QWidget* parent)
+QWidget* CreateButton(const DialogItem& item, QWidget* parent)
 {
     if ((item.style & BS_TYPEMASK) == BS_GROUPBOX) {
         auto* group = new QGroupBox(FromWide(item.title), parent);
@@ -48,7 +48,7 @@ QWidget* CreateButton(const DLGITEMTEMPLATE& item, QWidget* parent)
     return button;
 }
 
-QWidget* CreateMultiLineEdit(const DLGITEMTEMPLATE& item, QWidget* parent)
+QWidget* CreateMultiLineEdit(const DialogItem& item, QWidget* parent)
 {
     auto* edit = new EditField(parent);
     edit->setTabChangesFocus(true);
@@ -65,7 +65,7 @@ QWidget* CreateMultiLineEdit(const DLGITEMTEMPLATE& item, QWidget* parent)
     return edit;
 }
 
-QWidget* CreateEdit(const DLGITEMTEMPLATE& item, QWidget* parent)
+QWidget* CreateEdit(const DialogItem& item, QWidget* parent)
 {
     if (item.style & ES_MULTILINE)
         return CreateMultiLineEdit(item, parent);
@@ -75,7 +75,7 @@ QWidget* CreateEdit(const DLGITEMTEMPLATE& item, QWidget* parent)
     return edit;
 }
 
-QWidget* CreateStatic(const DLGITEMTEMPLATE& item, QWidget* parent)
+QWidget* CreateStatic(const DialogItem& item, QWidget* parent)
 {
     auto* label = new QLabel(FromWide(item.title), parent);
     label->setWordWrap(true);
@@ -83,12 +83,12 @@ QWidget* CreateStatic(const DLGITEMTEMPLATE& item, QWidget* parent)
     return label;
 }
 
-QWidget* CreateComboBox(const DLGITEMTEMPLATE&, QWidget* parent)
+QWidget* CreateComboBox(const DialogItem&, QWidget* parent)
 {
     return new QComboBox(parent);
 }
 
-Qt::FocusPolicy FocusPolicyOf(const DLGITEMTEMPLATE& item)
+Qt::FocusPolicy FocusPolicyOf(const DialogItem& item)
 {
     if (IsClass(item, WC_STATIC) || (IsClass(item, WC_BUTTON) && !IsPushButton(item)))
         return Qt::NoFocus;
@@ -216,23 +216,23 @@ QString ToWidgetText(LPCWSTR text)
     return converted;
 }
 
-bool IsPushButton(const DLGITEMTEMPLATE& item)
+bool IsPushButton(const DialogItem& item)
 {
     DWORD type = item.style & BS_TYPEMASK;
     return IsClass(item, WC_BUTTON) && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
 }
 
-bool IsDefaultButton(const DLGITEMTEMPLATE& item)
+bool IsDefaultButton(const DialogItem& item)
 {
     return IsClass(item, WC_BUTTON) && (item.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
 }
 
-bool PassesEnterToDialog(const DLGITEMTEMPLATE& item)
+bool PassesEnterToDialog(const DialogItem& item)
 {
     return IsClass(item, WC_EDIT) && (item.style & ES_MULTILINE) && !(item.style & ES_WANTRETURN);
 }
 
-QWidget* CreateControl(const DLGITEMTEMPLATE& item, const QRect& rect, QWidget* parent)
+QWidget* CreateControl(const DialogItem& item, const QRect& rect, QWidget* parent)
 {
     QWidget* widget = nullptr;
     if (IsClass(item, WC_BUTTON))

@@ -2,6 +2,7 @@
 // the program sends them.
 #pragma once
 
+#include "frontend/resource_tables.h"
 #include "platform/linux/winuser.h"
 
 class QRect;
@@ -10,7 +11,7 @@ class QWidget;
 
 // Builds the widget for one template item as a child of parent, placed at
 // rect (in pixels).
-QWidget* CreateControl(const DLGITEMTEMPLATE& item, const QRect& rect, QWidget* parent);
+QWidget* CreateControl(const DialogItem& item, const QRect& rect, QWidget* parent);
 
 // Text as a widget holds it: "\r\n" and lone "\r" become "\n".
 QString ToWidgetText(LPCWSTR text);
@@ -19,7 +20,7 @@ QString ToWidgetText(LPCWSTR text);
 LRESULT ControlMessage(QWidget* widget, UINT message, WPARAM wParam, LPARAM lParam);
 
 // True for a push button that reports clicks as commands.
-bool IsPushButton(const DLGITEMTEMPLATE& item);
-bool IsDefaultButton(const DLGITEMTEMPLATE& item);
+bool IsPushButton(const DialogItem& item);
+bool IsDefaultButton(const DialogItem& item);
 // True for a multi-line edit field that leaves Enter to the dialog.
-bool PassesEnterToDialog(const DLGITEMTEMPLATE& item);
+bool PassesEnterToDialog(const DialogItem& item);

@@ -14,29 +14,29 @@
 
 namespace {
 
-bool ClassIs(const DLGITEMTEMPLATE& item, std::u16string_view name)
+bool ClassIs(const DialogItem& item, std::u16string_view name)
 {
     return item.windowClass != nullptr && name == item.windowClass;
 }
 
-bool IsFrame(const DLGITEMTEMPLATE& item)
+bool IsFrame(const DialogItem& item)
 {
     return ClassIs(item, WC_BUTTON) && (item.style & BS_TYPEMASK) == BS_GROUPBOX;
 }
 
-bool IsLabel(const DLGITEMTEMPLATE& item)
+bool IsLabel(const DialogItem& item)
 {
     return ClassIs(item, WC_STATIC) && item.title != nullptr && item.title[0] != 0;
 }
 
-QRect RectOf(const DLGITEMTEMPLATE& item)
+QRect RectOf(const DialogItem& item)
 {
     return QRect(item.x, item.y, item.cx, item.cy);
 }
 
 // The innermost frame holding the item's top-left corner (a combo box's
 // template height includes its dropped list), or -1 for none.
-int FrameOf(const DLGITEMTEMPLATE* items, int count, int index)
+int FrameOf(const DialogItem* items, int count, int index)
 {
     const QPoint corner(items[index].x, items[index].y);
     int frame = -1;
@@ -51,13 +51,13 @@ int FrameOf(const DLGITEMTEMPLATE* items, int count, int index)
 
 // The label in the same frame that starts above the control and overlaps
 // it sideways, the nearest one if several do; -1 for none.
-int LabelAbove(const DLGITEMTEMPLATE* items, int count, int index)
+int LabelAbove(const DialogItem* items, int count, int index)
 {
-    const DLGITEMTEMPLATE& control = items[index];
+    const DialogItem& control = items[index];
     const int frame = FrameOf(items, count, index);
     int label = -1;
     for (int i = 0; i < count; ++i) {
-        const DLGITEMTEMPLATE& item = items[i];
+        const DialogItem& item = items[i];
         bool above = item.y < control.y && item.x < control.x + control.cx && control.x < item.x + item.cx;
         if (IsLabel(item) && above && FrameOf(items, count, i) == frame && (label < 0 || item.y > items[label].y))
             label = i;
@@ -66,7 +66,7 @@ int LabelAbove(const DLGITEMTEMPLATE* items, int count, int index)
 }
 
 // The topmost label directly inside the frame; -1 for none.
-int FirstLabelIn(const DLGITEMTEMPLATE* items, int count, int frame)
+int FirstLabelIn(const DialogItem* items, int count, int frame)
 {
     int label = -1;
     for (int i = 0; i < count; ++i)
@@ -75,9 +75,9 @@ int FirstLabelIn(const DLGITEMTEMPLATE* items, int count, int frame)
     return label;
 }
 
-int LabelFor(const DLGITEMTEMPLATE* items, int count, int index)
+int LabelFor(const DialogItem* items, int count, int index)
 {
-    const DLGITEMTEMPLATE& item = items[index];
+    const DialogItem& item = items[index];
     if (ClassIs(item, WC_EDIT) || ClassIs(item, WC_COMBOBOX))
         return LabelAbove(items, count, index);
     if (IsFrame(item) && (item.title == nullptr || item.title[0] == 0))
@@ -87,7 +87,7 @@ int LabelFor(const DLGITEMTEMPLATE* items, int count, int index)
 
 }  // namespace
 
-void NameControlsAfterLabels(const DLGITEMTEMPLATE* items, QWidget* const* widgets, int count)
+void NameControlsAfterLabels(const DialogItem* items, QWidget* const* widgets, int count)
 {
     for (int i = 0; i < count; ++i) {
         int label = LabelFor(items, count, i);

@@ -2,6 +2,7 @@
 // template as the platform's dialog manager takes them.
 #pragma once
 
+#include "frontend/resource_tables.h"
 #include "platform/linux/winuser.h"
 
 class QWidget;
@@ -11,4 +12,4 @@ class QWidget;
 // relation (its name is its chosen item), and each frame without a title
 // the text of its topmost label. widgets[i] is the control built from
 // items[i].
-void NameControlsAfterLabels(const DLGITEMTEMPLATE* items, QWidget* const* widgets, int count);
+void NameControlsAfterLabels(const DialogItem* items, QWidget* const* widgets, int count);

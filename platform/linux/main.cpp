@@ -3,10 +3,8 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "frontend/resource_tables.h"
 #include "platform/linux/winuser.h"
-
-// The program's resources, linked into the executable.
-extern const MODULE PROGRAM_MODULE;
 
 int main(int argc, char** argv)
 {
@@ -14,7 +12,7 @@ int main(int argc, char** argv)
     {
         QApplication application(argc, argv);
         QGuiApplication::setDesktopFileName(QStringLiteral("org.quillomarde.Quillomarde"));
-        exitCode = wWinMain(reinterpret_cast<HINSTANCE>(const_cast<MODULE*>(&PROGRAM_MODULE)), nullptr,
+        exitCode = wWinMain(reinterpret_cast<HINSTANCE>(const_cast<ResourceTable*>(&PROGRAM_MODULE)), nullptr,
                            nullptr, SW_SHOWDEFAULT);
     }
     // A worker thread may still be running; like the platform's process

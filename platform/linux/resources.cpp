@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "frontend/resource_tables.h"
 #include "platform/linux/winbase.h"
 #include "platform/linux/winuser.h"
 
@@ -15,9 +16,9 @@ WORD NumericName(LPCWSTR name)
     return static_cast<WORD>(reinterpret_cast<UINT_PTR>(name));
 }
 
-const RESOURCE* Find(HINSTANCE instance, WORD type, WORD name)
+const ResourceEntry* Find(HINSTANCE instance, WORD type, WORD name)
 {
-    const auto* module = reinterpret_cast<const MODULE*>(instance);
+    const auto* module = reinterpret_cast<const ResourceTable*>(instance);
     if (module == nullptr)
         return nullptr;
     for (int i = 0; i < module->count; ++i)
@@ -26,17 +27,20 @@ const RESOURCE* Find(HINSTANCE instance, WORD type, WORD name)
     return nullptr;
 }
 
+// Where frontend/linux/resources.qrc embeds the icon's pictures.
+const char ICON_FOLDER[] = ":/icons/";
+
 // Icons are built once per resource and live as long as the process.
-QIcon* BuildIcon(const ICON_IMAGES* group)
+QIcon* BuildIcon(const IconPictures* group)
 {
     static std::mutex mutex;
-    static auto* icons = new std::map<const ICON_IMAGES*, QIcon*>;
+    static auto* icons = new std::map<const IconPictures*, QIcon*>;
     std::lock_guard lock(mutex);
     QIcon*& icon = (*icons)[group];
     if (icon == nullptr) {
         icon = new QIcon;
         for (int i = 0; i < group->count; ++i)
-            icon->addFile(QString::fromUtf8(group->images[i]));
+            icon->addFile(QString::fromUtf8(ICON_FOLDER) + QString::fromUtf8(group->images[i]));
     }
     return icon;
 }
@@ -45,17 +49,17 @@ QIcon* BuildIcon(const ICON_IMAGES* group)
 
 HRSRC FindResourceW(HINSTANCE instance, LPCWSTR name, LPCWSTR type)
 {
-    const RESOURCE* found = Find(instance, NumericName(type), NumericName(name));
+    const ResourceEntry* found = Find(instance, NumericName(type), NumericName(name));
     if (found == nullptr)
         SetLastError(ERROR_INVALID_PARAMETER);
-    return reinterpret_cast<HRSRC>(const_cast<RESOURCE*>(found));
+    return reinterpret_cast<HRSRC>(const_cast<ResourceEntry*>(found));
 }
 
 HGLOBAL LoadResource(HINSTANCE, HRSRC resource)
 {
     if (resource == nullptr)
         return nullptr;
-    return reinterpret_cast<HGLOBAL>(const_cast<void*>(reinterpret_cast<const RESOURCE*>(resource)->data));
+    return reinterpret_cast<HGLOBAL>(const_cast<void*>(reinterpret_cast<const ResourceEntry*>(resource)->data));
 }
 
 INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR name, HWND owner, DLGPROC procedure, LPARAM initParam)
@@ -68,7 +72,7 @@ INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR name, HWND owner, DLGPROC pr
 
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int count)
 {
-    const RESOURCE* found = Find(instance, RT_STRING, static_cast<WORD>(id));
+    const ResourceEntry* found = Find(instance, RT_STRING, static_cast<WORD>(id));
     if (found == nullptr || buffer == nullptr || count <= 0)
         return 0;
     const auto* text = static_cast<const WCHAR*>(found->data);
@@ -80,14 +84,14 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int count)
 
 HICON LoadIconW(HINSTANCE instance, LPCWSTR name)
 {
-    const RESOURCE* found = Find(instance, RT_GROUP_ICON, NumericName(name));
+    const ResourceEntry* found = Find(instance, RT_GROUP_ICON, NumericName(name));
     if (found == nullptr)
         return nullptr;
-    return reinterpret_cast<HICON>(BuildIcon(static_cast<const ICON_IMAGES*>(found->data)));
+    return reinterpret_cast<HICON>(BuildIcon(static_cast<const IconPictures*>(found->data)));
 }
 
 HACCEL LoadAcceleratorsW(HINSTANCE instance, LPCWSTR name)
 {
-    const RESOURCE* found = Find(instance, RT_ACCELERATOR, NumericName(name));
+    const ResourceEntry* found = Find(instance, RT_ACCELERATOR, NumericName(name));
     return found == nullptr ? nullptr : reinterpret_cast<HACCEL>(const_cast<void*>(found->data));
 }

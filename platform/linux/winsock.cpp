@@ -206,6 +206,15 @@ int LastError() { return static_cast<int>(GetLastError()); }
 
 }  // namespace
 
+namespace {
+
+// Startups not yet ended by a cleanup. Sockets need no setup here, but the
+// platform pairs each cleanup with a startup and fails one too many.
+std::mutex startupMutex;
+int startups = 0;
+
+}  // namespace
+
 int WSAStartup(WORD versionRequested, LPWSADATA data)
 {
     // The platform returns this error rather than SOCKET_ERROR.
@@ -215,11 +224,21 @@ int WSAStartup(WORD versionRequested, LPWSADATA data)
     }
     data->wVersion = versionRequested;
     data->wHighVersion = MAKEWORD(2, 2);
+    std::lock_guard lock(startupMutex);
+    ++startups;
     return 0;
 }
 
-// Sockets need no setup here, so there is nothing to release.
-int WSACleanup(void) { return 0; }
+int WSACleanup(void)
+{
+    std::lock_guard lock(startupMutex);
+    if (startups == 0) {
+        SetLastError(WSANOTINITIALISED);
+        return SOCKET_ERROR;
+    }
+    --startups;
+    return 0;
+}
 
 int WSAGetLastError(void) { return LastError(); }
 

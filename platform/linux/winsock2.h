@@ -70,6 +70,8 @@ void WSASetLastError(int error);
 #define WSAEMFILE EMFILE
 #define WSAENOBUFS ENOBUFS
 #define WSA_NOT_ENOUGH_MEMORY ENOMEM
+// A cleanup without a startup left to end; this system has no such code.
+#define WSANOTINITIALISED 10093
 
 // Resolution. On failure the resolver's own code (EAI_*) is returned and
 // also left as the last error.

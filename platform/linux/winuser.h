@@ -70,27 +70,9 @@ typedef void(CALLBACK* TIMERPROC)(HWND window, UINT message, UINT_PTR id, DWORD 
 #define WC_STATIC TEXT("STATIC")
 #define WC_COMBOBOX TEXT("COMBOBOX")
 
-// A dialog template as plain data: the dialog's style, caption, font and
-// client size, then its controls in tab order. Sizes are in dialog units.
-typedef struct DLGITEMTEMPLATE {
-    DWORD style;
-    short x, y, cx, cy;
-    int id;
-    LPCWSTR windowClass;
-    LPCWSTR title;
-} DLGITEMTEMPLATE;
-
-typedef struct DLGTEMPLATE {
-    DWORD style;
-    DWORD dwExtendedStyle;
-    short x, y, cx, cy;
-    LPCWSTR caption;
-    LPCWSTR fontFace;
-    WORD pointSize;
-    const DLGITEMTEMPLATE* items;
-    WORD cdit;
-} DLGTEMPLATE;
-typedef const DLGTEMPLATE* LPCDLGTEMPLATEW;
+// A dialog template: on this system the program's own table of the dialog
+// and its controls (DialogTable, in frontend/resource_tables.h).
+typedef const struct DialogTable* LPCDLGTEMPLATEW;
 
 // Dialogs. DialogBoxIndirectParamW runs the template modally, sends the
 // procedure WM_INITDIALOG and then WM_COMMAND for button presses, Escape
@@ -137,23 +119,13 @@ BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, U
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 // Resources. A module's resources are data that the program links in, as a
-// resource compiler would; an instance handle is the address of its MODULE.
+// resource compiler would; an instance handle is the address of the
+// program's ResourceTable (frontend/resource_tables.h).
 #define RT_ICON 3
 #define RT_STRING 6
 #define RT_ACCELERATOR 9
 #define RT_GROUP_ICON 14
 #define RT_DIALOG 5
-
-typedef struct RESOURCE {
-    WORD type;
-    WORD name;
-    const void* data;  // DLGTEMPLATE, NUL-terminated WCHAR text, ACCEL_TABLE or ICON_IMAGES
-} RESOURCE;
-
-typedef struct MODULE {
-    const RESOURCE* resources;
-    int count;
-} MODULE;
 
 #define FALT 0x10
 #define FVIRTKEY 0x01
@@ -165,18 +137,6 @@ typedef struct ACCEL {
     WORD key;
     WORD cmd;
 } ACCEL;
-
-typedef struct ACCEL_TABLE {
-    const ACCEL* entries;
-    int count;
-} ACCEL_TABLE;
-
-// An icon group: images of several sizes, each a picture file among the
-// program's embedded files.
-typedef struct ICON_IMAGES {
-    const char* const* images;
-    int count;
-} ICON_IMAGES;
 
 HRSRC FindResourceW(HINSTANCE instance, LPCWSTR name, LPCWSTR type);
 HGLOBAL LoadResource(HINSTANCE instance, HRSRC resource);

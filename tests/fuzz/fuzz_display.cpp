@@ -15,6 +15,7 @@
 #include "platform/extensions.h"
 #include "tests/fuzz/text_model.h"
 #include "transport/echo_message.h"
+#include "transport/message_text.h"
 
 namespace {
 

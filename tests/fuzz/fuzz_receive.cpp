@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/fuzz/text_model.h"
+#include "transport/deadline.h"
 #include "transport/echo_message.h"
 
 // After winsock2.h, which hides the system's socket calls from the program.

@@ -1,4 +1,4 @@
-#include "tests/echo_support.h"
+#include "tests/support/echo_support.h"
 
 #include <atomic>
 #include <cstdio>
@@ -11,8 +11,8 @@
 
 void ResetAppState()
 {
-    ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
-    ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
+    ReplaceAndCloseOld(AppState.clientSocket, INVALID_SOCKET);
+    ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
     CloseConnection(AppState.acceptedSocket);
     ReplaceClientAddresses(nullptr);
     AppState.hostName.store(nullptr);
@@ -147,7 +147,7 @@ bool WaitForWorkerEnd(HANDLE worker, int limitMs)
 
 bool StopServerWorker(HANDLE worker, int limitMs)
 {
-    ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
+    ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
     CloseConnection(AppState.acceptedSocket);
     return WaitForWorkerEnd(worker, limitMs);
 }

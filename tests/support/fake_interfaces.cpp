@@ -1,4 +1,4 @@
-#include "tests/fake_interfaces.h"
+#include "tests/support/fake_interfaces.h"
 
 #include <arpa/inet.h>
 #include <cstring>

@@ -8,8 +8,9 @@
 #include <string>
 
 #include "core/text.h"
-#include "tests/echo_bytes.h"
+#include "tests/support/echo_bytes.h"
 #include "transport/echo_message.h"
+#include "transport/message_text.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 
 #include "core/app_state.h"
 #include "frontend/resource.h"
-#include "tests/echo_bytes.h"
-#include "tests/echo_support.h"
-#include "tests/raw_peer.h"
+#include "tests/support/echo_bytes.h"
+#include "tests/support/echo_support.h"
+#include "tests/support/raw_peer.h"
 #include "transport/client.h"
 #include "transport/echo_message.h"
 
@@ -261,7 +261,7 @@ TEST_F(ClientFaults, AfterEachFaultTheNextSendIsServed)
         }
         // The last connection stays open until the next Send or the end.
         EXPECT_NE(AppState.clientSocket.load(), INVALID_SOCKET);
-        ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
+        ReplaceAndCloseOld(AppState.clientSocket, INVALID_SOCKET);
     });
     server.Join();
     EXPECT_EQ(server.Answered(), static_cast<int>(steps.size()));
@@ -312,7 +312,7 @@ TEST_F(ClientFaults, HundredsOfFaultsLeaveNoDescriptorBehind)
         ASSERT_TRUE(server.WaitForAnswered(static_cast<int>(steps.size())));
         after = raw::OpenDescriptors();
         log = LogText(dialog);
-        ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
+        ReplaceAndCloseOld(AppState.clientSocket, INVALID_SOCKET);
     });
     server.Join();
     WideText expected;

@@ -16,7 +16,7 @@
 #include "core/event_log.h"
 #include "frontend/resource.h"
 #include "platform/extensions.h"
-#include "tests/echo_support.h"
+#include "tests/support/echo_support.h"
 
 namespace {
 

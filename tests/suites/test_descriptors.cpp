@@ -13,9 +13,9 @@
 
 #include "core/app_state.h"
 #include "frontend/resource_tables.h"
-#include "tests/dialog_harness.h"
-#include "tests/echo_support.h"
-#include "tests/raw_peer.h"
+#include "tests/support/dialog_run_linux.h"
+#include "tests/support/echo_support.h"
+#include "tests/support/raw_peer.h"
 #include "transport/client.h"
 #include "transport/echo_message.h"
 

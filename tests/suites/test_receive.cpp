@@ -11,9 +11,10 @@
 
 #include "core/app_state.h"
 #include "platform/extensions.h"
-#include "tests/echo_bytes.h"
-#include "tests/echo_support.h"
-#include "tests/raw_peer.h"
+#include "tests/support/echo_bytes.h"
+#include "tests/support/echo_support.h"
+#include "tests/support/raw_peer.h"
+#include "transport/deadline.h"
 #include "transport/echo_message.h"
 
 namespace {
@@ -116,17 +117,29 @@ TEST_F(Connection, PiecesMakeOneWholeMessage)
     EXPECT_EQ(Bytes(message), payload);
 }
 
-TEST_F(Connection, AnAddressBufferIsAllowed)
+// The server asks for the sender's address with its receive, into the
+// buffer that accept filled. A stream socket's receive writes either no
+// address or the peer's: the buffer still names the peer afterwards, and
+// the length handed back never claims more than the buffer holds.
+TEST_F(Connection, AnAddressBufferStillNamesThePeerAfterAMessageInPieces)
 {
-    std::thread peer = SendPieces({Pattern(30), Pattern(70)});
-    EchoMessage message;
     sockaddr_storage from{};
     int fromLength = sizeof from;
+    ASSERT_EQ(getpeername(program_, reinterpret_cast<sockaddr*>(&from), &fromLength), 0);
+    fromLength = sizeof from;
+    std::thread peer = SendPieces({Pattern(30), Pattern(70)});
+    EchoMessage message;
     int outcome = ReceiveMessage(program_, &message, reinterpret_cast<sockaddr*>(&from), &fromLength,
                                  PeerDeadline());
     peer.join();
     EXPECT_EQ(outcome, RECEIVE_COMPLETE);
     EXPECT_EQ(Bytes(message), Pattern(30) + Pattern(70));
+    EXPECT_GE(fromLength, 0);
+    EXPECT_LE(fromLength, static_cast<int>(sizeof from));
+    ASSERT_EQ(from.ss_family, AF_INET);
+    const auto* address = reinterpret_cast<const sockaddr_in*>(&from);
+    EXPECT_EQ(ntohl(address->sin_addr.s_addr), INADDR_LOOPBACK);
+    EXPECT_EQ(ntohs(address->sin_port), raw::LocalPort(listener_.get()));
 }
 
 TEST_F(Connection, APeerThatClosesEarlyLeavesAnIncompleteMessage)

@@ -2,7 +2,7 @@
 // inside the dialog's event loop once WM_INITDIALOG has been handled, and
 // the dialog is ended after it (or after a time limit, so a broken test
 // cannot hang). The Linux build runs it on the stand-ins
-// (dialog_harness.cpp), the Windows build on the real dialog manager
+// (dialog_run_linux.cpp), the Windows build on the real dialog manager
 // (dialog_run_win32.cpp).
 #pragma once
 

@@ -13,8 +13,8 @@
 
 #include "core/app_state.h"
 #include "frontend/resource.h"
-#include "tests/echo_support.h"
-#include "tests/raw_peer.h"
+#include "tests/support/echo_support.h"
+#include "tests/support/raw_peer.h"
 #include "transport/client.h"
 #include "transport/echo_message.h"
 
@@ -292,7 +292,7 @@ TEST_F(Client, OnlyTheFirstHundredBytesOfALongEchoAreTaken)
         char rest[100];
         EXPECT_EQ(recvfrom(AppState.clientSocket.load(), rest, sizeof rest, 0, nullptr, nullptr), 50);
         EXPECT_EQ(std::string(rest, 50), std::string(50, 'B'));
-        ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
+        ReplaceAndCloseOld(AppState.clientSocket, INVALID_SOCKET);
         server.Join();
     });
     EXPECT_EQ(Narrow(log), Narrow(SentLine("127.0.0.1", "long") + EchoLine("127.0.0.1", std::string(100, 'A'))));
@@ -338,7 +338,7 @@ TEST_F(Client, ASilentOrTricklingServerIsGivenUpOnAtTheDeadline)
         WideText log = WithDialog([&](HWND dialog) {
             SetHostAndPort("127.0.0.1", server.Port().c_str());
             EXPECT_TRUE(Send(dialog, TEXT("anyone?")));
-            ReplaceSocket(AppState.clientSocket, INVALID_SOCKET);
+            ReplaceAndCloseOld(AppState.clientSocket, INVALID_SOCKET);
             server.Join();
         });
         EXPECT_EQ(Narrow(log), Narrow(SentLine("127.0.0.1", "anyone?") +

@@ -862,18 +862,31 @@ TEST(SocketBind, PortBindsAgainWhileAConnectionLingers)
 
 // ---------------------------------------------------------------------------
 
-TEST(SocketStartup, ReportsTheVersions)
+// What the program relies on from starting the socket layer: the version it
+// asks for, then sockets that carry its bytes, and a cleanup for each start;
+// a cleanup beyond them fails, as does a start with nowhere to report to.
+TEST(SocketStartup, GrantsTheVersionAndPairsEachStartWithACleanup)
 {
     WSADATA data{};
-    EXPECT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
     EXPECT_EQ(data.wVersion, MAKEWORD(2, 2));
     EXPECT_EQ(data.wHighVersion, MAKEWORD(2, 2));
+    {
+        Connection connection;
+        ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+        EXPECT_EQ(sendto(connection.client.get(), "q", 1, 0, nullptr, 0), 1) << WSAGetLastError();
+        char received = 0;
+        EXPECT_EQ(ReceiveAll(connection.server.get(), &received, 1), 1);
+        EXPECT_EQ(received, 'q');
+    }
     EXPECT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
     EXPECT_EQ(data.wVersion, MAKEWORD(1, 1));
     EXPECT_EQ(data.wHighVersion, MAKEWORD(2, 2));
     EXPECT_EQ(WSAStartup(MAKEWORD(2, 2), nullptr), EFAULT);
     EXPECT_EQ(WSACleanup(), 0);
     EXPECT_EQ(WSACleanup(), 0);
+    EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
 }
 
 }  // namespace

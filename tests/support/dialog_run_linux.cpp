@@ -1,4 +1,4 @@
-#include "tests/dialog_harness.h"
+#include "tests/support/dialog_run_linux.h"
 
 #include <QEventLoop>
 #include <QTest>
@@ -47,7 +47,7 @@ INT_PTR CALLBACK RecordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 }  // namespace
 
-DialogRun RunDialog(const DLGTEMPLATE& dialogTemplate, const std::function<void(HWND)>& script)
+DialogRun RunDialog(const DialogTable& dialogTemplate, const std::function<void(HWND)>& script)
 {
     DialogRun run;
     currentRun = &run;

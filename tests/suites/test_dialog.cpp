@@ -25,12 +25,12 @@
 #include "frontend/resource_tables.h"
 #include "platform/extensions.h"
 #include "platform/linux/handles.h"
-#include "tests/dialog_harness.h"
-#include "tests/echo_support.h"
+#include "tests/support/dialog_run_linux.h"
+#include "tests/support/echo_support.h"
 
 namespace {
 
-const DLGTEMPLATE& Main() { return MAIN_DIALOG_TEMPLATE; }
+const DialogTable& Main() { return MAIN_DIALOG_TEMPLATE; }
 
 int CountOf(const DialogRun& run, int id)
 {
@@ -124,13 +124,13 @@ TEST(MainDialog, PlacesControlsAsTheTemplateDoes)
     RunDialog(Main(), [](HWND dialog) {
         QWidget* window = WidgetOfWindow(dialog);
         QList<QWidget*> widgets = ControlsInTemplateOrder(dialog);
-        ASSERT_EQ(widgets.size(), Main().cdit);
-        for (int i = 0; i < Main().cdit; ++i) {
-            const DLGITEMTEMPLATE& a = Main().items[i];
+        ASSERT_EQ(widgets.size(), Main().count);
+        for (int i = 0; i < Main().count; ++i) {
+            const DialogItem& a = Main().items[i];
             QRect ra = widgets[i]->geometry();
             EXPECT_TRUE(window->rect().contains(ra)) << i;
-            for (int j = 0; j < Main().cdit; ++j) {
-                const DLGITEMTEMPLATE& b = Main().items[j];
+            for (int j = 0; j < Main().count; ++j) {
+                const DialogItem& b = Main().items[j];
                 QRect rb = widgets[j]->geometry();
                 if (a.x < b.x) {
                     EXPECT_LE(ra.x(), rb.x()) << i << " " << j;

@@ -2,7 +2,7 @@
 // Windows. On Linux this file never includes the stand-in's winsock2.h, so
 // each call here is the real one. Peer sockets never block: every call
 // waits in poll first, so each wait is bounded.
-#include "tests/raw_peer.h"
+#include "tests/support/raw_peer.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -15,7 +15,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -69,11 +68,6 @@ Native AcceptOne(Native listener)
     return s;
 }
 void CloseNative(Native s) { closesocket(s); }
-std::size_t PendingBytes(Native s)
-{
-    u_long count = 0;
-    return ioctlsocket(s, FIONREAD, &count) == 0 ? count : 0;
-}
 const int SHUT_SEND = SD_SEND;
 #else
 using Native = int;
@@ -93,11 +87,6 @@ Native NewSocket(int domain) { return ::socket(domain, SOCK_STREAM | SOCK_CLOEXE
 void NeverBlock(Native fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
 Native AcceptOne(Native listener) { return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK); }
 void CloseNative(Native fd) { ::close(fd); }
-std::size_t PendingBytes(Native fd)
-{
-    int count = 0;
-    return ::ioctl(fd, FIONREAD, &count) == 0 && count > 0 ? static_cast<std::size_t>(count) : 0;
-}
 const int SHUT_SEND = SHUT_WR;
 #endif
 
@@ -303,8 +292,6 @@ End WaitForEnd(int fd, int limitMs)
             return End::Open;
     }
 }
-
-std::size_t Unread(int fd) { return PendingBytes(ToNative(fd)); }
 
 void ShutdownSend(int fd) { ::shutdown(ToNative(fd), SHUT_SEND); }
 

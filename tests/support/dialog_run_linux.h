@@ -8,10 +8,11 @@
 #include <ostream>
 #include <vector>
 
-#include "tests/dialog_run.h"
+#include "frontend/resource_tables.h"
+#include "tests/support/dialog_run.h"
 
 // Runs dialogTemplate modally, as RunMainDialog runs the main dialog.
-DialogRun RunDialog(const DLGTEMPLATE& dialogTemplate, const std::function<void(HWND)>& script);
+DialogRun RunDialog(const DialogTable& dialogTemplate, const std::function<void(HWND)>& script);
 
 // The widget behind a control, to drive it as a user would.
 QWidget* Widget(HWND dialog, int id);

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/raw_peer.h"
-#include "tests/x_session.h"
+#include "tests/support/raw_peer.h"
+#include "tests/support/x_session.h"
 
 namespace {
 

@@ -17,10 +17,10 @@
 #include "frontend/main_window.h"
 #include "frontend/resource_tables.h"
 #include "platform/linux/handles.h"
-#include "tests/dialog_harness.h"
-#include "tests/echo_support.h"
-#include "tests/fake_interfaces.h"
-#include "tests/raw_peer.h"
+#include "tests/support/dialog_run_linux.h"
+#include "tests/support/echo_support.h"
+#include "tests/support/fake_interfaces.h"
+#include "tests/support/raw_peer.h"
 #include "transport/echo_message.h"
 
 namespace {
@@ -53,7 +53,7 @@ BOOL RunMain(const std::function<void(HWND)>& script)
             Press(Qt::Key_Escape, Qt::NoModifier, WidgetOfWindow(dialog));
     };
     QTimer::singleShot(0, attempt);
-    return CreateMainWindow(reinterpret_cast<HINSTANCE>(const_cast<MODULE*>(&PROGRAM_MODULE)), SW_SHOWDEFAULT);
+    return CreateMainWindow(reinterpret_cast<HINSTANCE>(const_cast<ResourceTable*>(&PROGRAM_MODULE)), SW_SHOWDEFAULT);
 }
 
 void Click(HWND dialog, int id)
@@ -276,9 +276,21 @@ TEST_F(Controller, EnterInTheDataFieldSendsAndClearsIt)
     EXPECT_EQ(received, std::string("abc") + std::string(ECHO_MESSAGE_SIZE - 3, '\0'));
 }
 
-TEST_F(Controller, CloseWithNothingStartedClosesNoSocket)
+// The socket layer counts its starts: the test ends the one the opening
+// made and makes one of its own in its place, which only the dialog's close
+// can end.
+TEST_F(Controller, CloseWithNothingStartedClosesNoSocketAndStopsTheSocketLayer)
 {
-    EXPECT_FALSE(RunMain([](HWND dialog) { WidgetOfWindow(dialog)->close(); }));
+    for (int i = 0; i < 100 && WSACleanup() == 0; ++i) {
+    }
+    EXPECT_FALSE(RunMain([](HWND dialog) {
+        EXPECT_EQ(WSACleanup(), 0) << "the opening did not start the socket layer";
+        WSADATA data{};
+        EXPECT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+        WidgetOfWindow(dialog)->close();
+    }));
+    EXPECT_EQ(WSACleanup(), SOCKET_ERROR) << "the close did not stop the socket layer";
+    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
     EXPECT_EQ(AppState.clientSocket.load(), INVALID_SOCKET);
     EXPECT_EQ(AppState.listenSocket.load(), INVALID_SOCKET);
     EXPECT_EQ(AppState.serverThread, nullptr);
@@ -313,6 +325,17 @@ TEST_F(Controller, CloseFreesAWorkerWhereverItWaits)
             EXPECT_NE(raw::WaitForEnd(client.get(), 1000), raw::End::Open);
         }
     }
+}
+
+// The class icon of the main window becomes the application's: every
+// picture of the program's icon, from the files the build embeds.
+TEST_F(Controller, TheApplicationGetsTheProgramsIconAtEverySize)
+{
+    RunMain([](HWND) {});
+    const QList<QSize> sizes = QApplication::windowIcon().availableSizes();
+    EXPECT_EQ(sizes.size(), 6);
+    for (int side : {16, 32, 48, 64, 128, 256})
+        EXPECT_TRUE(sizes.contains(QSize(side, side))) << side;
 }
 
 TEST(Centring, HalvesTowardZeroAndNeverGoesNegative)

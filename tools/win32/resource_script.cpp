@@ -3,7 +3,7 @@
 // same tables that the Linux build links in (frontend/resources.cpp and
 // frontend/dialog_template.cpp), so the two builds cannot drift apart.
 // Built and run on the build machine, against the Linux stand-in headers
-// that define the tables' types.
+// that the tables are written with.
 //
 //   resource_script ICON_FOLDER VERSION SCRIPT_OUT ICON_OUT
 #include <cstdio>
@@ -36,20 +36,20 @@ std::string Quoted(LPCWSTR text)
     return quoted + "\"";
 }
 
-void WriteDialog(std::FILE* out, WORD name, const DLGTEMPLATE& dialog)
+void WriteDialog(std::FILE* out, WORD name, const DialogTable& dialog)
 {
     std::fprintf(out, "%u DIALOG %d, %d, %d, %d\nSTYLE 0x%08X\nCAPTION %s\nFONT %u, %s\nBEGIN\n", name,
                  dialog.x, dialog.y, dialog.cx, dialog.cy, dialog.style, Quoted(dialog.caption).c_str(),
                  dialog.pointSize, Quoted(dialog.fontFace).c_str());
-    for (int i = 0; i < dialog.cdit; ++i) {
-        const DLGITEMTEMPLATE& item = dialog.items[i];
+    for (int i = 0; i < dialog.count; ++i) {
+        const DialogItem& item = dialog.items[i];
         std::fprintf(out, "    CONTROL %s, %d, %s, 0x%08X, %d, %d, %d, %d\n", Quoted(item.title).c_str(), item.id,
                      Quoted(item.windowClass).c_str(), item.style, item.x, item.y, item.cx, item.cy);
     }
     std::fprintf(out, "END\n\n");
 }
 
-void WriteAccelerators(std::FILE* out, WORD name, const ACCEL_TABLE& table)
+void WriteAccelerators(std::FILE* out, WORD name, const AcceleratorTable& table)
 {
     std::fprintf(out, "%u ACCELERATORS\nBEGIN\n", name);
     for (int i = 0; i < table.count; ++i) {
@@ -73,14 +73,13 @@ void PutLittleEndian(std::vector<char>& bytes, unsigned value, int size)
 }
 
 // An icon file whose images are the PNG pictures themselves, as the
-// platform's icon format allows. A picture's name is its embedded file's
-// name within folder.
-bool WriteIcon(const std::string& folder, const ICON_IMAGES& group, const std::string& path)
+// platform's icon format allows. A picture's name is its file's name
+// within folder.
+bool WriteIcon(const std::string& folder, const IconPictures& group, const std::string& path)
 {
     std::vector<std::vector<char>> pictures;
     for (int i = 0; i < group.count; ++i) {
-        std::string name = group.images[i];
-        pictures.push_back(ReadFile(folder + "/" + name.substr(name.rfind('/') + 1)));
+        pictures.push_back(ReadFile(folder + "/" + group.images[i]));
         if (pictures.back().size() < 24)
             return false;
     }
@@ -138,7 +137,7 @@ int main(int argc, char** argv)
     std::fprintf(out, "// Written by resource_script from the program's resource tables.\n\n");
     LPCWSTR product = TEXT("");
     for (int i = 0; i < PROGRAM_MODULE.count; ++i) {
-        const RESOURCE& resource = PROGRAM_MODULE.resources[i];
+        const ResourceEntry& resource = PROGRAM_MODULE.resources[i];
         switch (resource.type) {
         case RT_STRING:
             std::fprintf(out, "STRINGTABLE\nBEGIN\n    %u, %s\nEND\n\n", resource.name,
@@ -147,13 +146,13 @@ int main(int argc, char** argv)
                 product = static_cast<LPCWSTR>(resource.data);
             break;
         case RT_DIALOG:
-            WriteDialog(out, resource.name, *static_cast<const DLGTEMPLATE*>(resource.data));
+            WriteDialog(out, resource.name, *static_cast<const DialogTable*>(resource.data));
             break;
         case RT_ACCELERATOR:
-            WriteAccelerators(out, resource.name, *static_cast<const ACCEL_TABLE*>(resource.data));
+            WriteAccelerators(out, resource.name, *static_cast<const AcceleratorTable*>(resource.data));
             break;
         case RT_GROUP_ICON:
-            if (!WriteIcon(argv[1], *static_cast<const ICON_IMAGES*>(resource.data), argv[4]))
+            if (!WriteIcon(argv[1], *static_cast<const IconPictures*>(resource.data), argv[4]))
                 return 1;
             std::fprintf(out, "%u ICON \"%s\"\n\n", resource.name, argv[4]);
             break;

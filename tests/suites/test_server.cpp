@@ -17,8 +17,8 @@
 
 #include "core/app_state.h"
 #include "frontend/resource.h"
-#include "tests/echo_support.h"
-#include "tests/raw_peer.h"
+#include "tests/support/echo_support.h"
+#include "tests/support/raw_peer.h"
 #include "transport/echo_message.h"
 #include "transport/server_worker.h"
 
@@ -109,6 +109,19 @@ protected:
         return log;
     }
 
+    // Runs script on the real main dialog with a worker listening on host,
+    // on a port the system picks; script gets that port. Returns the log as
+    // WithDialog does.
+    WideText WithWorker(const std::function<void(int port)>& script, const char* host = "127.0.0.1",
+                        const char* port = "0")
+    {
+        return WithDialog([&](HWND) {
+            const int listening = StartWorker(host, port);
+            ASSERT_GT(listening, 0);
+            script(listening);
+        });
+    }
+
     // Starts the worker and waits for it to listen; its port, or -1.
     int StartWorker(const char* host, const char* port = "0")
     {
@@ -149,6 +162,17 @@ protected:
         EXPECT_TRUE(connection.valid());
         EXPECT_TRUE(WaitForLog(TEXT("Accepted TCP connection"), before + 1));
         return connection;
+    }
+
+    // Connects a raw client to port and runs its script with that
+    // connection on a thread of its own, while the dialog's thread serves
+    // the worker's log calls.
+    bool ClientWhilePumping(int port, const std::function<void(raw::Fd& connection)>& script)
+    {
+        return RunWhilePumping([&] {
+            raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+            script(connection);
+        });
     }
 
     // One client's whole exchange on a thread of its own.
@@ -201,9 +225,7 @@ TEST_F(Server, OneExchangeLogsReadyAcceptedReceivedAndEcho)
 {
     WideText expected;
     ClientResult client;
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
+    WideText log = WithWorker([&](int port) {
         const SOCKET listener = AppState.listenSocket.load();
         client = ExchangeWhilePumping(raw::Family::V4, port, {Padded("hello, server")}, 200);
         ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
@@ -258,9 +280,7 @@ TEST_F(Server, AMessageInPiecesIsOneMessage)
 {
     const std::string message = Padded("sent in three pieces");
     ClientResult client;
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
+    WideText log = WithWorker([&](int port) {
         client = ExchangeWhilePumping(raw::Family::V4, port,
                                       {message.substr(0, 1), message.substr(1, 49), message.substr(50, 50)});
         ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
@@ -278,9 +298,7 @@ TEST_F(Server, AnyHundredBytesAreEchoedUnchanged)
     const std::string afterNul = Padded(std::string("abc") + '\0' + "hidden but echoed");
     const std::string badText = Padded("ok\xFF\xC3(");
     std::vector<ClientResult> clients;
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
+    WideText log = WithWorker([&](int port) {
         for (const std::string& payload : {noNul, afterNul, badText})
             clients.push_back(ExchangeWhilePumping(raw::Family::V4, port, {payload}));
         ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client"), 3));
@@ -302,13 +320,10 @@ TEST_F(Server, ClientsOneAfterAnotherEachGetTheirEcho)
     const int CLIENTS = 5;
     std::vector<raw::Fd> kept;
     std::vector<std::string> echoes;
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
+    WideText log = WithWorker([&](int port) {
         for (int i = 0; i < CLIENTS; ++i) {
             // Each client keeps its connection, to see when the server lets it go.
-            RunWhilePumping([&] {
-                raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+            ClientWhilePumping(port, [&](raw::Fd& connection) {
                 raw::Send(connection.get(), Padded("client " + std::to_string(i)));
                 echoes.push_back(raw::Receive(connection.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS));
                 kept.push_back(std::move(connection));
@@ -339,9 +354,7 @@ TEST_F(Server, ADialogThreadThatRunsNoEventsDoesNotHoldUpTheWorker)
 {
     const int CLIENTS = 50;
     int served = 0;
-    WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
+    WithWorker([&](int port) {
         // The dialog's thread only waits, as behind a stalled display: a
         // worker that waited for it would serve nobody.
         std::thread clients([&] {
@@ -363,11 +376,8 @@ TEST_F(Server, AShortMessageCostsOnlyThatConnection)
 {
     raw::End endOfShort = raw::End::Open;
     ClientResult next;
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
-        RunWhilePumping([&] {
-            raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+    WideText log = WithWorker([&](int port) {
+        ClientWhilePumping(port, [&](raw::Fd& connection) {
             raw::Send(connection.get(), std::string(60, 's'));
             raw::ShutdownSend(connection.get());
             endOfShort = raw::WaitForEnd(connection.get(), TEST_LIMIT_MS);
@@ -387,9 +397,7 @@ TEST_F(Server, AShortMessageCostsOnlyThatConnection)
 TEST_F(Server, AResetCostsOnlyThatConnection)
 {
     ClientResult next;
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
+    WideText log = WithWorker([&](int port) {
         // Reset once the worker has the connection and waits for its bytes.
         raw::Fd connection = AcceptedClient(port);
         raw::Send(connection.get(), std::string(10, 'r'));
@@ -414,11 +422,8 @@ TEST_F(Server, ASilentOrTricklingClientIsGivenUpOnAtTheDeadline)
         int trickled = 0;
         raw::End end = raw::End::Open;
         ClientResult next;
-        WideText log = WithDialog([&](HWND) {
-            const int port = StartWorker("127.0.0.1");
-            ASSERT_GT(port, 0);
-            RunWhilePumping([&] {
-                raw::Fd connection(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
+        WideText log = WithWorker([&](int port) {
+            ClientWhilePumping(port, [&](raw::Fd& connection) {
                 // Says nothing, or a byte every 50 ms (five seconds for the
                 // whole message), until the server lets go.
                 while (trickle && trickled < 99 && raw::WaitForEnd(connection.get(), 50) == raw::End::Open &&
@@ -440,9 +445,7 @@ TEST_F(Server, APeersTextCannotForgeOrReorderLogLines)
 {
     const std::string forged = "hi\r\nReceived from client(203.0.113.9) <---- transfer OK\xE2\x80\xAEgnp.exe";
     ClientResult client;
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
+    WideText log = WithWorker([&](int port) {
         client = ExchangeWhilePumping(raw::Family::V4, port, {Padded(forged)});
         ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
     });
@@ -463,9 +466,7 @@ TEST_F(Server, AFailedEchoCostsOnlyThatConnection)
                     : ReceivedLine("127.0.0.1", "gone before the echo") +
                           Wide("ERROR: Couldn't send the data! error = " + std::to_string(WSAECONNRESET) + "\r\n");
     ClientResult next;
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
+    WideText log = WithWorker([&](int port) {
         // While the worker waits for a silent client, the next one sends its
         // message and resets from the listen queue; the worker reads the
         // message, and its echo finds the connection gone.
@@ -556,9 +557,7 @@ TEST_F(Server, AnAcceptWithoutDescriptorsLeftCostsOnlyAMoment)
         Wide("ERROR: accept() failed with error = " + std::to_string(EMFILE) + "\r\n");
     std::string firstEcho;
     ClientResult next;
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
+    WideText log = WithWorker([&](int port) {
         // The first client is accepted while descriptors are left; then,
         // while the worker waits for its message, they are used up.
         raw::Fd first = AcceptedClient(port);
@@ -662,20 +661,18 @@ TEST_F(Server, AnEndedWorkerLetsGoOfItsPortAndLastConnection)
 {
     raw::End endOfLast = raw::End::Open;
     ClientResult second;
-    WideText log = WithDialog([&](HWND) {
-        const int port = StartWorker("127.0.0.1");
-        ASSERT_GT(port, 0);
+    WideText log = WithWorker([&](int port) {
         raw::Fd last;
-        RunWhilePumping([&] {
-            last = raw::Fd(raw::Connect(raw::Family::V4, port, TEST_LIMIT_MS));
-            raw::Send(last.get(), Padded("first worker"));
-            raw::Receive(last.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS);
+        ClientWhilePumping(port, [&](raw::Fd& connection) {
+            raw::Send(connection.get(), Padded("first worker"));
+            raw::Receive(connection.get(), ECHO_MESSAGE_SIZE, TEST_LIMIT_MS);
+            last = std::move(connection);
         });
         ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client")));
         // Only the listening socket goes: the worker's accept fails, and the
         // worker itself closes the connection it kept.
         ASSERT_NE(AppState.acceptedSocket.load(), INVALID_SOCKET);
-        ReplaceSocket(AppState.listenSocket, INVALID_SOCKET);
+        ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
         ASSERT_TRUE(WorkerEnds());
         EXPECT_TRUE(EndsWithStopLine(LogText(dialog_))) << Narrow(LogText(dialog_));
         EXPECT_EQ(AppState.listenSocket.load(), INVALID_SOCKET);

@@ -7,8 +7,8 @@
 
 #include "frontend/resource_tables.h"
 #include "platform/linux/iphlpapi.h"
-#include "tests/dialog_harness.h"
-#include "tests/fake_interfaces.h"
+#include "tests/support/dialog_run_linux.h"
+#include "tests/support/fake_interfaces.h"
 #include "transport/local_address.h"
 
 namespace {

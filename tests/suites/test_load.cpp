@@ -34,9 +34,9 @@
 #include "core/event_log.h"
 #include "frontend/resource_tables.h"
 #include "platform/extensions.h"
-#include "tests/dialog_harness.h"
-#include "tests/echo_support.h"
-#include "tests/raw_peer.h"
+#include "tests/support/dialog_run_linux.h"
+#include "tests/support/echo_support.h"
+#include "tests/support/raw_peer.h"
 #include "transport/echo_message.h"
 
 namespace {

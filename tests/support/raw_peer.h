@@ -46,8 +46,6 @@ enum class End {
     Failed,  // any other error
 };
 End WaitForEnd(int fd, int limitMs);
-// Bytes that arrived and were not read yet.
-std::size_t Unread(int fd);
 
 // Sends the end of stream, keeping the descriptor.
 void ShutdownSend(int fd);

@@ -15,8 +15,8 @@ endfunction()
 
 set(QUILLO_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/quillomarde)
 install(FILES LICENSE DESTINATION ${QUILLO_DOC_DIR} RENAME copyright)
-quillo_install_gzipped(packaging/changelog ${QUILLO_DOC_DIR})
-quillo_install_gzipped(packaging/quillomarde.1 ${CMAKE_INSTALL_MANDIR}/man1)
+quillo_install_gzipped(packaging/linux/changelog ${QUILLO_DOC_DIR})
+quillo_install_gzipped(packaging/linux/quillomarde.1 ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quillomarde)

@@ -1,7 +1,7 @@
 // The real main dialog for the Windows tests, from the program's own
 // resources, run by the system's dialog manager; and the same event pump a
 // modal loop runs, for waits on the dialog's thread.
-#include "tests/dialog_run.h"
+#include "tests/support/dialog_run.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "core/app_state.h"
-#include "tests/dialog_run.h"
+#include "tests/support/dialog_run.h"
 
 // Wide text as the system's calls take it.
 using WideText = std::basic_string<WCHAR>;

@@ -1,4 +1,4 @@
-#include "tests/x_session.h"
+#include "tests/support/x_session.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,0 +1,16 @@
+// A received message as text for the log.
+#pragma once
+
+#include "transport/echo_message.h"
+
+// Room for a message shown as text: a byte may take three (a control
+// character's picture), and the terminator.
+#define MESSAGE_TEXT_SIZE (3 * ECHO_MESSAGE_SIZE + 1)
+
+// The message as one line of text for display: up to its first NUL, never
+// past its end. Control characters show as their pictures (U+2401 for
+// 0x01, ..., U+2421 for 0x7F), and characters that would reorder the line
+// or break it (C1 controls, bidirectional formatting, line and paragraph
+// separators) as U+FFFD, so a peer's text can neither hide nor forge log
+// lines.
+void MessageText(const EchoMessage* message, char text[MESSAGE_TEXT_SIZE]);
