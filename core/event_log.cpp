@@ -15,13 +15,15 @@ namespace {
 // Waiting text goes into the log box at most once a display frame, and
 // less often when putting it in is slow (an edit control may take a few
 // microseconds a character), so that the dialog's thread spends at most a
-// third of its time on the log however fast the lines come. Yet never
+// tenth of its time on the log however fast the lines come; lines that
+// come faster than that are dropped by the cap while they wait, which is
+// far cheaper than dropping them from the log box. Yet never
 // less often than once a second: the time a stalled display held up one
 // insertion must not hold up the next.
 const UINT_PTR LOG_FLUSH_TIMER = 0x4C4F;
 const ULONGLONG LOG_FRAME_MS = 16;
 const ULONGLONG LOG_SLOWEST_MS = 1000;
-const ULONGLONG LOG_FLUSH_SHARE = 3;
+const ULONGLONG LOG_FLUSH_SHARE = 10;
 
 // The dialog's thread only.
 bool flushScheduled = false;
@@ -55,6 +57,10 @@ void ScheduleFlush(HWND dialog)
     if (flushScheduled)
         return;
     flushScheduled = SetTimer(dialog, LOG_FLUSH_TIMER, static_cast<UINT>(flushIntervalMs), nullptr) != 0;
+    // Without a timer the text would wait for good: nothing tells the
+    // dialog again until it has been taken.
+    if (!flushScheduled)
+        FlushLog(dialog);
 }
 
 // The first line start at or after position in the log box, or position

@@ -108,24 +108,24 @@ bool OpenListener(const char* host, const char* port)
     return listening;
 }
 
-// The peer's numeric address, without the port; empty when unknown.
-void PeerName(SOCKET s, sockaddr_storage* peer, char name[PEER_NAME_SIZE])
+// The peer's numeric address, without the port; empty when unknown. The
+// address is the one accept gave: asking the system again would cost a
+// call per exchange (under Wine, a round trip to its server) for the same
+// answer.
+void PeerName(const sockaddr_storage* peer, int length, char name[PEER_NAME_SIZE])
 {
-    int length = PEER_ADDRESS_SIZE;
-    getpeername(s, reinterpret_cast<sockaddr*>(peer), &length);
-    if (getnameinfo(reinterpret_cast<sockaddr*>(peer), static_cast<socklen_t>(length), name,
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(peer), static_cast<socklen_t>(length), name,
                     PEER_NAME_SIZE, nullptr, 0, NI_NUMERICHOST) != 0)
         name[0] = '\0';
 }
 
-// Receives one message on s, logs it and echoes it, all before deadline.
-// Returns false after logging a failure; the caller then drops the
-// connection.
-bool Serve(SOCKET s, sockaddr_storage* peer, ULONGLONG deadline)
+// Receives one message on s from the peer at peer (length bytes), logs it
+// and echoes it, all before deadline. Returns false after logging a
+// failure; the caller then drops the connection.
+bool Serve(SOCKET s, const sockaddr_storage* peer, int length, ULONGLONG deadline)
 {
     EchoMessage message;
-    int length = PEER_ADDRESS_SIZE;
-    int outcome = ReceiveMessage(s, &message, reinterpret_cast<sockaddr*>(peer), &length, deadline);
+    int outcome = ReceiveMessage(s, &message, nullptr, nullptr, deadline);
     if (outcome == RECEIVE_ERROR) {
         AppendLog(TEXT("ERROR: Couldn't receive the data! Error = %d\r\n"), WSAGetLastError());
         return false;
@@ -135,11 +135,11 @@ bool Serve(SOCKET s, sockaddr_storage* peer, ULONGLONG deadline)
         return false;
     }
     char name[PEER_NAME_SIZE];
-    PeerName(s, peer, name);
+    PeerName(peer, length, name);
     char text[MESSAGE_TEXT_SIZE];
     MessageText(&message, text);
     AppendLog(TEXT("Received from client(%hs) <---- %hs\r\n"), name, text);
-    if (!SendEchoMessage(s, &message, reinterpret_cast<sockaddr*>(peer), PEER_ADDRESS_SIZE, deadline)) {
+    if (!SendEchoMessage(s, &message, reinterpret_cast<const sockaddr*>(peer), length, deadline)) {
         AppendLog(TEXT("ERROR: Couldn't send the data! error = %d\r\n"), WSAGetLastError());
         return false;
     }
@@ -176,7 +176,7 @@ void ServeConnections(void)
         // over, so that closing it does not hold up the new client.
         SOCKET previous = AppState.acceptedSocket.exchange(s);
         AppendLog(TEXT("Accepted TCP connection from socket 0x%08x\r\n"), static_cast<unsigned>(s));
-        if (!Serve(s, &peer, deadline))
+        if (!Serve(s, &peer, length, deadline))
             ReplaceAndCloseOld(AppState.acceptedSocket, INVALID_SOCKET);
         if (previous != INVALID_SOCKET)
             closesocket(previous);
