@@ -119,13 +119,16 @@ void PeerName(const sockaddr_storage* peer, int length, char name[PEER_NAME_SIZE
         name[0] = '\0';
 }
 
-// Receives one message on s from the peer at peer (length bytes), logs it
-// and echoes it, all before deadline. Returns false after logging a
-// failure; the caller then drops the connection.
-bool Serve(SOCKET s, const sockaddr_storage* peer, int length, ULONGLONG deadline)
+// Receives one message on s from the peer at peer (length bytes, as accept
+// gave them), logs it and echoes it, all before deadline. Returns false
+// after logging a failure; the caller then drops the connection.
+bool Serve(SOCKET s, sockaddr_storage* peer, int length, ULONGLONG deadline)
 {
     EchoMessage message;
-    int outcome = ReceiveMessage(s, &message, nullptr, nullptr, deadline);
+    // A receive on a connection leaves the address as it is; only its
+    // length may read 0 afterwards.
+    int received = length;
+    int outcome = ReceiveMessage(s, &message, reinterpret_cast<sockaddr*>(peer), &received, deadline);
     if (outcome == RECEIVE_ERROR) {
         AppendLog(TEXT("ERROR: Couldn't receive the data! Error = %d\r\n"), WSAGetLastError());
         return false;
