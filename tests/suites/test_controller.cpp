@@ -87,6 +87,15 @@ void StartServer(HWND dialog)
     ASSERT_TRUE(PumpUntil([] { return ListeningPort() > 0; }));
 }
 
+// Chooses the client role and starts it on host and port, as typed.
+void StartClient(HWND dialog, const QString& host, const QString& port)
+{
+    SelectRole(dialog, ROLE_CLIENT);
+    TypeInto(dialog, IDC_HOST, host);
+    TypeInto(dialog, IDC_PORT, port);
+    Click(dialog, IDC_START);
+}
+
 std::u16string FieldText(HWND dialog, int id)
 {
     WCHAR text[200];
@@ -218,10 +227,7 @@ TEST_F(Controller, SendToAPortWhereNothingListensFailsToConnect)
     raw::Fd idle(raw::BindOnly(raw::Family::V4));
     ASSERT_TRUE(idle.valid());
     RunMain([&](HWND dialog) {
-        SelectRole(dialog, ROLE_CLIENT);
-        TypeInto(dialog, IDC_HOST, "127.0.0.1");
-        TypeInto(dialog, IDC_PORT, QString::number(raw::LocalPort(idle.get())));
-        Click(dialog, IDC_START);
+        StartClient(dialog, "127.0.0.1", QString::number(raw::LocalPort(idle.get())));
         TypeInto(dialog, IDC_DATA, "hello");
         Click(dialog, IDC_SEND);
         EXPECT_EQ(LogText(dialog), u"======== Client Starts ========\r\nConnect to server failed\r\n");
@@ -237,10 +243,7 @@ TEST_F(Controller, StartTakesTheAddressAndPortWhole)
     ASSERT_EQ(address.size(), 256u);
     const std::string port = std::string(44, '0') + "8";
     RunMain([&](HWND dialog) {
-        SelectRole(dialog, ROLE_CLIENT);
-        TypeInto(dialog, IDC_HOST, QString::fromStdString(address));
-        TypeInto(dialog, IDC_PORT, QString::fromStdString(port));
-        Click(dialog, IDC_START);
+        StartClient(dialog, QString::fromStdString(address), QString::fromStdString(port));
     });
     ASSERT_NE(AppState.hostName.load(), nullptr);
     EXPECT_EQ(std::string(AppState.hostName.load().get()), address);
@@ -260,10 +263,7 @@ TEST_F(Controller, EnterInTheDataFieldSendsAndClearsIt)
         raw::WaitForEnd(connection.get(), TEST_LIMIT_MS);
     });
     RunMain([&](HWND dialog) {
-        SelectRole(dialog, ROLE_CLIENT);
-        TypeInto(dialog, IDC_HOST, "127.0.0.1");
-        TypeInto(dialog, IDC_PORT, QString::number(raw::LocalPort(listener.get())));
-        Click(dialog, IDC_START);
+        StartClient(dialog, "127.0.0.1", QString::number(raw::LocalPort(listener.get())));
         TypeInto(dialog, IDC_DATA, "abc");
         Press(Qt::Key_Return, Qt::NoModifier, Widget(dialog, IDC_DATA));
         EXPECT_EQ(LogText(dialog), u"======== Client Starts ========\r\n"

@@ -22,21 +22,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class EventLog : public EchoTest {
-protected:
-    // Runs script on the real main dialog, with the log going to it.
-    void WithDialog(const std::function<void(HWND)>& script)
-    {
-        RunMainDialog([&](HWND dialog) {
-            AppState.dialog.store(dialog);
-            script(dialog);
-        });
-    }
-};
+class EventLog : public EchoTest {};
 
 TEST_F(EventLog, LinesLandInCallOrderWithPlatformLineEnds)
 {
-    WithDialog([](HWND dialog) {
+    RunLoggingDialog([](HWND dialog) {
         AppendLog(TEXT("first %d\r\n"), 1);
         AppendLog(TEXT("second %hs\r\n"), "two");
         AppendLog(TEXT("Socket 0x%08x ready\r\n"), 0x104u);
@@ -46,7 +36,7 @@ TEST_F(EventLog, LinesLandInCallOrderWithPlatformLineEnds)
 
 TEST_F(EventLog, TextWithoutALineEndIsContinuedOnTheSameLine)
 {
-    WithDialog([](HWND dialog) {
+    RunLoggingDialog([](HWND dialog) {
         AppendLog(TEXT("ERROR: Couldn't get resolve the server name/address!"));
         AppendLog(TEXT("Connect to server failed\r\n"));
         AppendLog(TEXT("next\r\n"));
@@ -57,7 +47,7 @@ TEST_F(EventLog, TextWithoutALineEndIsContinuedOnTheSameLine)
 
 TEST_F(EventLog, ALongTextIsCutToTheRoomOfOneLogTextAndKeepsItsLineEnd)
 {
-    WithDialog([](HWND dialog) {
+    RunLoggingDialog([](HWND dialog) {
         const std::string longText(300, 'a');
         AppendLog(TEXT("Sent to server(%hs) ----> %hs\r\n"), longText.c_str(), "data");
         AppendLog(TEXT("next\r\n"));
@@ -69,7 +59,7 @@ TEST_F(EventLog, ALongTextIsCutToTheRoomOfOneLogTextAndKeepsItsLineEnd)
 
 TEST_F(EventLog, TheCutNeverSplitsASurrogatePair)
 {
-    WithDialog([](HWND dialog) {
+    RunLoggingDialog([](HWND dialog) {
         // 254 characters and a pair: the pair would need places 255 and 256.
         const std::string straddling = std::string(254, 'b') + "\xF0\x9F\x98\x80" + "tail";
         AppendLog(TEXT("%hs"), straddling.c_str());
@@ -88,7 +78,7 @@ TEST_F(EventLog, TheCutNeverSplitsASurrogatePair)
 
 TEST_F(EventLog, InvalidNarrowTextShowsAsReplacementCharacters)
 {
-    WithDialog([](HWND dialog) {
+    RunLoggingDialog([](HWND dialog) {
         AppendLog(TEXT("Received from client(%hs) <---- %hs\r\n"), "127.0.0.1", "ab\xFF" "cd");
         AppendLog(TEXT("Send Echo to client ---->%hs\r\n"), "\xC3(");
         AppendLog(TEXT("Received Echo from server(%hs) <---- %hs\r\n"), "::1", "x\xF0\x9F\x98");
@@ -100,7 +90,7 @@ TEST_F(EventLog, InvalidNarrowTextShowsAsReplacementCharacters)
 
 TEST_F(EventLog, CallsFromAnotherThreadShowInCallOrder)
 {
-    WithDialog([](HWND dialog) {
+    RunLoggingDialog([](HWND dialog) {
         std::atomic<int> calls{0};
         bool ended = RunWhilePumping([&] {
             for (int i = 0; i < 3; ++i) {
@@ -125,7 +115,7 @@ WideText Lines(int from, int to)
 
 TEST_F(EventLog, TheOldestWholeLinesGoFirstOnceTheLogIsFull)
 {
-    WithDialog([](HWND dialog) {
+    RunLoggingDialog([](HWND dialog) {
         // The lines and the empty one after the last line end fill the cap.
         for (int i = 0; i < LOG_LINE_LIMIT - 1; ++i)
             AppendLog(TEXT("line %d\r\n"), i);
@@ -138,7 +128,7 @@ TEST_F(EventLog, TheOldestWholeLinesGoFirstOnceTheLogIsFull)
 
 TEST_F(EventLog, TextWaitingForAStalledDialogKeepsTheNewestLinesWithinTheCap)
 {
-    WithDialog([](HWND dialog) {
+    RunLoggingDialog([](HWND dialog) {
         const int LINES = 3 * LOG_LINE_LIMIT + 123;
         // The dialog's thread runs no events meanwhile: a worker that waited
         // for it would never finish.
@@ -162,7 +152,7 @@ TEST_F(EventLog, TextWaitingForAStalledDialogKeepsTheNewestLinesWithinTheCap)
 
 TEST_F(EventLog, TextWithoutLineEndsStaysWithinTheCharacterCap)
 {
-    WithDialog([](HWND dialog) {
+    RunLoggingDialog([](HWND dialog) {
         const std::string piece(LOG_LINE_CHARS - 6, 'x');
         const int PIECES = LOG_CHAR_LIMIT / static_cast<int>(piece.size()) + 100;
         AppendLog(TEXT("first line\r\n"));
@@ -181,7 +171,7 @@ TEST_F(EventLog, TextWithoutLineEndsStaysWithinTheCharacterCap)
 
 TEST_F(EventLog, AFullLogHoldsFarMoreThanAnEditControlsDefaultText)
 {
-    WithDialog([](HWND dialog) {
+    RunLoggingDialog([](HWND dialog) {
         // 2,000 lines of 47 characters are nearly three times the 32,767
         // characters an edit control takes at first.
         const std::string filler(40, '.');
@@ -195,7 +185,7 @@ TEST_F(EventLog, AFullLogHoldsFarMoreThanAnEditControlsDefaultText)
 
 TEST_F(EventLog, ACallAfterTheDialogEndedReturnsAtOnce)
 {
-    WithDialog([](HWND) {});
+    RunLoggingDialog([](HWND) {});
     // AppState still names the dialog that has gone. Should the call hang,
     // the test fails and leaves the thread behind rather than wait for it.
     auto returned = std::make_shared<std::atomic<bool>>(false);

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -308,6 +309,19 @@ TEST(SocketAccept, ReportsThePeerAddress)
 
 // ---------------------------------------------------------------------------
 
+// Closes socket while call waits on it in another thread: the call must
+// have been waiting, and must then end at once, failing with EBADF.
+template <typename Result>
+void ExpectCloseWakes(Socket& socket, std::future<Outcome<Result>>& call, std::type_identity_t<Result> failed)
+{
+    ASSERT_EQ(call.wait_for(blockProof), std::future_status::timeout);
+    ASSERT_EQ(socket.close(), 0);
+    ASSERT_EQ(call.wait_for(wakeLimit), std::future_status::ready);
+    const auto outcome = call.get();
+    EXPECT_EQ(outcome.result, failed);
+    EXPECT_EQ(outcome.error, EBADF);
+}
+
 TEST(SocketClose, WakesAcceptBlockedInAnotherThread)
 {
     Socket listener;
@@ -316,13 +330,7 @@ TEST(SocketClose, WakesAcceptBlockedInAnotherThread)
     ASSERT_EQ(SetTimeout(listener.get(), SO_RCVTIMEO, safetyTimeoutMs), 0);
     const SOCKET handle = listener.get();
     auto accepted = RunAsync([handle] { return accept(handle, nullptr, nullptr); });
-    ASSERT_EQ(accepted.wait_for(blockProof), std::future_status::timeout);
-
-    ASSERT_EQ(listener.close(), 0);
-    ASSERT_EQ(accepted.wait_for(wakeLimit), std::future_status::ready);
-    const auto outcome = accepted.get();
-    EXPECT_EQ(outcome.result, INVALID_SOCKET);
-    EXPECT_EQ(outcome.error, EBADF);
+    ExpectCloseWakes(listener, accepted, INVALID_SOCKET);
 }
 
 TEST(SocketClose, WakesReceiveBlockedInAnotherThread)
@@ -335,13 +343,7 @@ TEST(SocketClose, WakesReceiveBlockedInAnotherThread)
         char byte;
         return recvfrom(handle, &byte, 1, 0, nullptr, nullptr);
     });
-    ASSERT_EQ(received.wait_for(blockProof), std::future_status::timeout);
-
-    ASSERT_EQ(connection.client.close(), 0);
-    ASSERT_EQ(received.wait_for(wakeLimit), std::future_status::ready);
-    const auto outcome = received.get();
-    EXPECT_EQ(outcome.result, SOCKET_ERROR);
-    EXPECT_EQ(outcome.error, EBADF);
+    ExpectCloseWakes(connection.client, received, SOCKET_ERROR);
 }
 
 TEST(SocketClose, WakesSendBlockedInAnotherThread)
@@ -355,13 +357,7 @@ TEST(SocketClose, WakesSendBlockedInAnotherThread)
         std::vector<char> bulk(64 << 20);
         return sendto(handle, bulk.data(), static_cast<int>(bulk.size()), 0, nullptr, 0);
     });
-    ASSERT_EQ(sent.wait_for(blockProof), std::future_status::timeout);
-
-    ASSERT_EQ(connection.client.close(), 0);
-    ASSERT_EQ(sent.wait_for(wakeLimit), std::future_status::ready);
-    const auto outcome = sent.get();
-    EXPECT_EQ(outcome.result, SOCKET_ERROR);
-    EXPECT_EQ(outcome.error, EBADF);
+    ExpectCloseWakes(connection.client, sent, SOCKET_ERROR);
 }
 
 // A listener with a backlog of 0, and the one connection that fills its
@@ -395,13 +391,7 @@ TEST(SocketClose, WakesConnectBlockedInAnotherThread)
     const SOCKET handle = waiting.get();
     auto connected = RunAsync(
         [handle, address]() mutable { return connect(handle, address.get(), address.length); });
-    ASSERT_EQ(connected.wait_for(blockProof), std::future_status::timeout);
-
-    ASSERT_EQ(waiting.close(), 0);
-    ASSERT_EQ(connected.wait_for(wakeLimit), std::future_status::ready);
-    const auto outcome = connected.get();
-    EXPECT_EQ(outcome.result, SOCKET_ERROR);
-    EXPECT_EQ(outcome.error, EBADF);
+    ExpectCloseWakes(waiting, connected, SOCKET_ERROR);
 }
 
 TEST(SocketClose, DescriptorsAreReleasedAfterManyCycles)

@@ -109,6 +109,14 @@ WideText ResetSeenAsClose(WideText log, const WideText& resetLine, const WideTex
     return log;
 }
 
+DialogRun RunLoggingDialog(const std::function<void(HWND)>& script)
+{
+    return RunMainDialog([&](HWND dialog) {
+        AppState.dialog.store(dialog);
+        script(dialog);
+    });
+}
+
 bool RunWhilePumping(const std::function<void()>& work, int limitMs)
 {
     std::atomic<bool> ended{false};

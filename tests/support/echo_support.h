@@ -42,6 +42,10 @@ bool UnderWine();
 // A log as a test compares it: under Wine, resetLine is taken as closedLine.
 WideText ResetSeenAsClose(WideText log, const WideText& resetLine, const WideText& closedLine);
 
+// Runs the main dialog as RunMainDialog does, with the program's log going
+// to it.
+DialogRun RunLoggingDialog(const std::function<void(HWND)>& script);
+
 // Runs work on a thread of its own while the dialog's thread keeps running
 // its events (so the worker's log calls get through); true when work ended
 // within limitMs. work must bound its own waits: it is always joined.
