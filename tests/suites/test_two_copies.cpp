@@ -82,12 +82,24 @@ protected:
     }
 
     // Copies the whole log of a copy that has the focus on Start or on the
-    // data field, and returns it.
-    std::string CopyLog(const std::vector<std::string>& toLog) const
+    // data field, once it ends with lastLine (a log shows new lines within
+    // a second), or as it is after three seconds; returns it.
+    std::string CopyLog(const std::vector<std::string>& toLog, const std::string& lastLine) const
+    {
+        EXPECT_TRUE(x_.Keys(toLog));
+        std::string text;
+        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        do {
+            text = CopyFocused(x_);
+        } while (!text.ends_with(lastLine) && Clock::now() < deadline);
+        return text;
+    }
+
+    // Copies all the text of the focused field by the keyboard.
+    static std::string CopyFocused(const XSession& x)
     {
         QGuiApplication::clipboard()->clear();
-        EXPECT_TRUE(x_.Keys(toLog));
-        EXPECT_TRUE(x_.Keys({"ctrl+a", "ctrl+c"}));
+        EXPECT_TRUE(x.Keys({"ctrl+a", "ctrl+c"}));
         std::string text;
         auto deadline = Clock::now() + std::chrono::seconds(10);
         while (text.empty() && Clock::now() < deadline) {
@@ -116,13 +128,13 @@ TEST_F(TwoCopies, ExchangeAMessageAndBothLogIt)
     ASSERT_TRUE(x_.Keys({"Return"}));
 
     // After Send the focus is in the data field; the log box is one step back.
-    std::string clientLog = CopyLog({"shift+Tab"});
+    std::string clientLog = CopyLog({"shift+Tab"}, "Received Echo from server(127.0.0.1) <---- hello twin\n");
     EXPECT_EQ(clientLog, "======== Client Starts ========\n"
                          "Sent to server(127.0.0.1) ----> hello twin\n"
                          "Received Echo from server(127.0.0.1) <---- hello twin\n");
 
     ASSERT_TRUE(x_.FocusProgram(server));
-    std::string serverLog = CopyLog({"Tab"});
+    std::string serverLog = CopyLog({"Tab"}, "Send Echo to client ---->hello twin\n");
     EXPECT_NE(serverLog.find("======== Server Starts ========\n"
                              "Socket 0x"),
               std::string::npos);
@@ -194,11 +206,12 @@ TEST_F(TwoCopies, ExchangeWithTheWindowsBuildBothWaysOverBothFamilies)
         Paste(text);
         ASSERT_TRUE(x_.Keys({"Return"}));
 
-        EXPECT_EQ(CopyLog({"shift+Tab"}), "======== Client Starts ========\n"
-                                          "Sent to server(" + exchange.address + ") ----> " + text + "\n"
-                                          "Received Echo from server(" + exchange.address + ") <---- " + text + "\n");
+        const std::string echoLine = "Received Echo from server(" + exchange.address + ") <---- " + text + "\n";
+        EXPECT_EQ(CopyLog({"shift+Tab"}, echoLine), "======== Client Starts ========\n"
+                                                    "Sent to server(" + exchange.address + ") ----> " + text +
+                                                    "\n" + echoLine);
         ASSERT_TRUE(x_.FocusProgram(server));
-        EXPECT_EQ(WithoutHandles(CopyLog({"Tab"})),
+        EXPECT_EQ(WithoutHandles(CopyLog({"Tab"}, "Send Echo to client ---->" + text + "\n")),
                   "======== Server Starts ========\n"
                   "Socket 0x???????? ready for connection with " + exchange.family + " family, TCP type, on port " +
                       std::to_string(port) + "\n"
