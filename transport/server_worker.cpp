@@ -58,14 +58,26 @@ bool IsExhaustion(int error)
     return false;
 }
 
-// An IPv6 socket serves IPv4 peers too, as mapped addresses, where the
-// system allows it: a server on :: then serves both families on every
-// system (Windows makes IPv6 sockets IPv6-only unless told otherwise).
-void ServeBothFamilies(SOCKET s, int family)
+// Sets a boolean option of the listening socket; a failure is logged
+// with failure's format, and the listener goes on without it.
+void SetListenerOption(SOCKET s, int level, int option, DWORD value, LPCWSTR failure)
 {
-    const DWORD off = 0;
+    if (setsockopt(s, level, option, reinterpret_cast<const char*>(&value), sizeof value) == SOCKET_ERROR)
+        AppendLog(failure, WSAGetLastError());
+}
+
+// The port is the server's alone: on Windows another program could
+// otherwise bind the same address and port with SO_REUSEADDR and take the
+// server's connections. An IPv6 socket serves IPv4 peers too, as mapped
+// addresses, so that a server on :: serves both families on every system
+// (Windows makes IPv6 sockets IPv6-only unless told otherwise).
+void SetListenerOptions(SOCKET s, int family)
+{
+    SetListenerOption(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, TRUE,
+                      TEXT("ERROR: setsockopt(SO_EXCLUSIVEADDRUSE) failed with error = %d\r\n"));
     if (family == AF_INET6)
-        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
+        SetListenerOption(s, IPPROTO_IPV6, IPV6_V6ONLY, FALSE,
+                          TEXT("ERROR: setsockopt(IPV6_V6ONLY) failed with error = %d\r\n"));
 }
 
 // Binds and listens on the resolved address. Returns false, with the
@@ -77,7 +89,7 @@ bool BindAndListen(const addrinfo* local, const char* port)
     ReplaceAndCloseOld(AppState.listenSocket, s);
     if (s == INVALID_SOCKET)
         return true;
-    ServeBothFamilies(s, local->ai_family);
+    SetListenerOptions(s, local->ai_family);
     if (bind(s, local->ai_addr, static_cast<int>(local->ai_addrlen)) == SOCKET_ERROR) {
         AppendLog(TEXT("ERROR: bind() failed with error = %d\r\n"), WSAGetLastError());
         ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);

@@ -127,6 +127,11 @@ int setsockopt(int fd, int level, int option, const void* value, socklen_t lengt
     return ::setsockopt(fd, level, option, value, length);
 }
 
+int getsockopt(int fd, int level, int option, void* value, socklen_t* length)
+{
+    return ::getsockopt(fd, level, option, value, length);
+}
+
 int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result)
 {
     return ::getaddrinfo(node, service, hints, result);

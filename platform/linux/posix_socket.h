@@ -27,6 +27,7 @@ int getsockname(int fd, sockaddr* address, socklen_t* length);
 int shutdown(int fd, int how);
 int close(int fd);
 int setsockopt(int fd, int level, int option, const void* value, socklen_t length);
+int getsockopt(int fd, int level, int option, void* value, socklen_t* length);
 int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result);
 void freeaddrinfo(addrinfo* list);
 int getnameinfo(const sockaddr* address, socklen_t length, char* host, socklen_t hostSize,

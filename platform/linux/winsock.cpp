@@ -36,6 +36,9 @@ struct SocketRecord {
     const int type;  // SOCK_STREAM, SOCK_DGRAM, ... without the creation flags
     const bool nonBlocking;
     std::atomic<bool> closed{false};  // set by closesocket
+    // SO_EXCLUSIVEADDRUSE as set; Linux never lets another socket bind a
+    // listener's port anyway (short of SO_REUSEPORT, which nothing here sets).
+    std::atomic<bool> exclusive{false};
 };
 
 using RecordPtr = std::shared_ptr<SocketRecord>;
@@ -199,6 +202,36 @@ int SetTimeout(const SocketRecord& record, int option, const char* value, int va
     const int result = posix::setsockopt(record.fd, SOL_SOCKET, option, &timeout, sizeof timeout);
     const int error = errno;
     return Succeeded(record, result, error) ? 0 : SOCKET_ERROR;
+}
+
+// A BOOL option's value, which the platform takes as at least a BOOL's size.
+bool ReadBool(const char* value, int valueLength, BOOL* on)
+{
+    if (value == nullptr)
+        return Refuse(EFAULT);
+    if (valueLength < static_cast<int>(sizeof(BOOL)))
+        return Refuse(EINVAL);
+    std::memcpy(on, value, sizeof *on);
+    return true;
+}
+
+int SetExclusive(SocketRecord& record, const char* value, int valueLength)
+{
+    BOOL on;
+    if (!ReadBool(value, valueLength, &on))
+        return SOCKET_ERROR;
+    record.exclusive.store(on != FALSE);
+    return 0;
+}
+
+int GetExclusive(const SocketRecord& record, char* value, int* valueLength)
+{
+    if (*valueLength < static_cast<int>(sizeof(BOOL)))
+        return Fail(EFAULT);
+    const BOOL on = record.exclusive.load() ? TRUE : FALSE;
+    std::memcpy(value, &on, sizeof on);
+    *valueLength = sizeof on;
+    return 0;
 }
 
 // The last error is an int on this surface; resolver codes are negative.
@@ -455,10 +488,32 @@ int setsockopt(SOCKET s, int level, int option, const char* value, int valueLeng
         return Fail(EINVAL);
     if (level == SOL_SOCKET && (option == SO_RCVTIMEO || option == SO_SNDTIMEO))
         return SetTimeout(*record, option, value, valueLength);
+    if (level == SOL_SOCKET && option == SO_EXCLUSIVEADDRUSE)
+        return SetExclusive(*record, value, valueLength);
     const int result =
         posix::setsockopt(record->fd, level, option, value, static_cast<socklen_t>(valueLength));
     const int error = errno;
     return Succeeded(*record, result, error) ? 0 : SOCKET_ERROR;
+}
+
+int getsockopt(SOCKET s, int level, int option, char* value, int* valueLength)
+{
+    RecordPtr record = Lookup(s);
+    if (record == nullptr)
+        return SOCKET_ERROR;
+    if (value == nullptr || valueLength == nullptr)
+        return Fail(EFAULT);
+    if (*valueLength < 0)
+        return Fail(EINVAL);
+    if (level == SOL_SOCKET && option == SO_EXCLUSIVEADDRUSE)
+        return GetExclusive(*record, value, valueLength);
+    socklen_t length = static_cast<socklen_t>(*valueLength);
+    const int result = posix::getsockopt(record->fd, level, option, value, &length);
+    const int error = errno;
+    if (!Succeeded(*record, result, error))
+        return SOCKET_ERROR;
+    *valueLength = static_cast<int>(length);
+    return 0;
 }
 
 int closesocket(SOCKET s)

@@ -16,6 +16,7 @@
 #define getsockname posix_getsockname_hidden
 #define shutdown posix_shutdown_hidden
 #define setsockopt posix_setsockopt_hidden
+#define getsockopt posix_getsockopt_hidden
 #define getaddrinfo posix_getaddrinfo_hidden
 #define freeaddrinfo posix_freeaddrinfo_hidden
 #define getnameinfo posix_getnameinfo_hidden
@@ -33,6 +34,7 @@
 #undef getsockname
 #undef shutdown
 #undef setsockopt
+#undef getsockopt
 #undef getaddrinfo
 #undef freeaddrinfo
 #undef getnameinfo
@@ -70,6 +72,9 @@ void WSASetLastError(int error);
 #define WSAEMFILE EMFILE
 #define WSAENOBUFS ENOBUFS
 #define WSA_NOT_ENOUGH_MEMORY ENOMEM
+// A listener's port is its own: no other socket may bind it, whatever
+// that socket asks for. Takes a BOOL, as on the platform.
+#define SO_EXCLUSIVEADDRUSE ((int)(~SO_REUSEADDR))
 // A cleanup without a startup left to end; this system has no such code.
 #define WSANOTINITIALISED 10093
 
@@ -102,6 +107,9 @@ int shutdown(SOCKET s, int how);
 // platform; a wait that runs out fails with ETIMEDOUT. A signal, or a stop
 // and continue of the process, neither ends a wait nor lengthens it.
 int setsockopt(SOCKET s, int level, int option, const char* value, int valueLength);
+// Reads an option as setsockopt takes it; *valueLength holds the room and
+// gets the size written.
+int getsockopt(SOCKET s, int level, int option, char* value, int* valueLength);
 
 // Releases the socket. A call blocked on it in another thread fails at once,
 // with EBADF.

@@ -680,6 +680,14 @@ TEST_F(Server, AnEndedWorkerLetsGoOfItsPortAndLastConnection)
         EXPECT_EQ(Occurrences(LogText(dialog_).substr(firstWorkersLog),
                               ReadyLine(AppState.listenSocket.load(), "AF_INET", portText)),
                   1);
+        // The port is the worker's alone: a socket that asks to share it is refused.
+        BOOL exclusive = FALSE;
+        int size = sizeof exclusive;
+        EXPECT_EQ(getsockopt(AppState.listenSocket.load(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                             reinterpret_cast<char*>(&exclusive), &size),
+                  0);
+        EXPECT_TRUE(exclusive);
+        EXPECT_FALSE(raw::Fd(raw::ListenSharing(raw::Family::V4, port)).valid());
         second = ExchangeWhilePumping(raw::Family::V4, port, {Padded("second worker")});
         ASSERT_TRUE(WaitForLog(TEXT("Send Echo to client"), 2));
     });

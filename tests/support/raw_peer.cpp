@@ -128,11 +128,13 @@ void SetOption(Native s, int level, int name, const Value& value)
     ::setsockopt(s, level, name, reinterpret_cast<const char*>(&value), sizeof value);
 }
 
-int Bound(Family family, int port)
+int Bound(Family family, int port, bool sharing = false)
 {
     Native s = NewSocket(Domain(family));
     if (FromNative(s) < 0)
         return -1;
+    if (sharing)
+        SetOption(s, SOL_SOCKET, SO_REUSEADDR, 1);
     Loopback address = LoopbackAddress(family, port);
     if (::bind(s, address.get(), address.length) != 0) {
         CloseNative(s);
@@ -167,15 +169,22 @@ bool Retry(long result) { return result >= 0 || LastError() == WOULD_BLOCK || La
 
 }  // namespace
 
-int Listen(Family family, int port, int backlog)
+namespace {
+
+int Listening(int fd, int backlog)
 {
-    int fd = Bound(family, port);
     if (fd >= 0 && ::listen(ToNative(fd), backlog) != 0) {
         CloseNative(ToNative(fd));
         return -1;
     }
     return fd;
 }
+
+}  // namespace
+
+int Listen(Family family, int port, int backlog) { return Listening(Bound(family, port), backlog); }
+
+int ListenSharing(Family family, int port) { return Listening(Bound(family, port, true), 1); }
 
 int BindOnly(Family family) { return Bound(family, 0); }
 

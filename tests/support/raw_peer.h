@@ -20,6 +20,9 @@ enum class Family { V4, V6 };
 // system choose. With a backlog of 0, one connection waiting to be
 // accepted fills its queue. The descriptor, or -1.
 int Listen(Family family, int port = 0, int backlog = 4096);
+// A listener that asks to share its address and port (SO_REUSEADDR), as a
+// program might that wants another's connections; the descriptor, or -1.
+int ListenSharing(Family family, int port);
 // A socket bound to a loopback port but not listening: nothing answers there.
 int BindOnly(Family family);
 // The local port of a bound socket, or -1.
