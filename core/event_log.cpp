@@ -14,12 +14,14 @@ namespace {
 
 // Waiting text goes into the log box at most once a display frame, and
 // less often when putting it in is slow (an edit control may take a few
-// microseconds a character), so that the dialog's thread spends at most a
-// tenth of its time on the log however fast the lines come; lines that
-// come faster than that are dropped by the cap while they wait, which is
-// far cheaper than dropping them from the log box. Yet never
-// less often than once a second: the time a stalled display held up one
-// insertion must not hold up the next.
+// microseconds a character): the next flush waits nine times as long as
+// the last one took, so that putting text in takes at most a tenth of the
+// dialog's thread however fast the lines come. That time includes painting
+// where the system paints at once (Windows); Qt lays out and paints later,
+// outside it. Lines that come faster wait longer, and the cap drops the
+// oldest of them while they wait, which is far cheaper than dropping them
+// from the log box. Yet a flush comes at least once a second: the time a
+// stalled display held up one must not hold up the next.
 const UINT_PTR LOG_FLUSH_TIMER = 0x4C4F;
 const ULONGLONG LOG_FRAME_MS = 16;
 const ULONGLONG LOG_SLOWEST_MS = 1000;
@@ -63,28 +65,58 @@ void ScheduleFlush(HWND dialog)
         FlushLog(dialog);
 }
 
-// The first line start at or after position in the log box, or position
-// itself when it lies in the last line.
-int LineStartFrom(HWND log, int position)
+int Query(HWND box, UINT message, int value = 0)
 {
-    auto line = static_cast<int>(SendMessageW(log, EM_LINEFROMCHAR, position, 0));
-    auto start = static_cast<int>(SendMessageW(log, EM_LINEINDEX, line, 0));
-    if (start >= position)
-        return start;
-    auto next = static_cast<int>(SendMessageW(log, EM_LINEINDEX, line + 1, 0));
-    return next >= 0 ? next : position;
+    return static_cast<int>(SendMessageW(box, message, static_cast<WPARAM>(value), 0));
 }
 
-// Drops the log box's oldest text past the cap.
-void KeepWithinCap(HWND log)
+// The log box and the text about to join it, as the one text the cap
+// keeps: the box's lines first, then the waiting ones.
+struct WholeLog {
+    HWND box;
+    int boxLength;
+    int boxLineEnds;
+    const WaitingText& waiting;
+};
+
+int LineStart(const WholeLog& log, int line)
 {
-    int cut = CharactersOverCap(
-        static_cast<int>(SendMessageW(log, EM_GETLINECOUNT, 0, 0)),
-        static_cast<int>(SendMessageW(log, WM_GETTEXTLENGTH, 0, 0)),
-        [log](int line) { return static_cast<int>(SendMessageW(log, EM_LINEINDEX, line, 0)); },
-        [log](int position) { return LineStartFrom(log, position); });
-    if (cut > 0)
-        SendMessageW(log, EM_DROPTEXT, cut, 0);
+    if (line <= log.boxLineEnds)
+        return Query(log.box, EM_LINEINDEX, line);
+    return log.boxLength + LineStartIn(log.waiting.text, line - log.boxLineEnds);
+}
+
+int LineOf(const WholeLog& log, int position)
+{
+    if (position < log.boxLength)
+        return Query(log.box, EM_LINEFROMCHAR, position);
+    return log.boxLineEnds + LineEndsIn(log.waiting.text, 0, position - log.boxLength);
+}
+
+// How much of the whole log's start the cap drops. All of the box when
+// lines went while the text waited: the box's are older still.
+int WholeLogOverCap(const WholeLog& log)
+{
+    if (log.waiting.dropped)
+        return log.boxLength;
+    return CharactersOverCap(log.boxLineEnds + log.waiting.lineEnds + 1,
+                             log.boxLength + static_cast<int>(log.waiting.text.size()),
+                             [&](int line) { return LineStart(log, line); },
+                             [&](int position) { return LineOf(log, position); });
+}
+
+// Drops what the cap drops, from the box first and then from the waiting
+// text, before the text goes in: the box never holds more than the cap,
+// takes no text only to drop it, and shows one unbroken run of the newest
+// lines.
+void MakeRoom(HWND box, WaitingText& waiting)
+{
+    const int boxLength = Query(box, WM_GETTEXTLENGTH);
+    const int cut = WholeLogOverCap(WholeLog{box, boxLength, Query(box, EM_GETLINECOUNT) - 1, waiting});
+    if (cut > 0 && boxLength > 0)
+        SendMessageW(box, EM_DROPTEXT, static_cast<WPARAM>(std::min(cut, boxLength)), 0);
+    if (cut > boxLength)
+        waiting.text.erase(0, static_cast<size_t>(cut - boxLength));
 }
 
 }  // namespace
@@ -97,8 +129,10 @@ void AppendLog(LPCWSTR format, ...)
     int length = FormatLogText(text, format, args);
     va_end(args);
     HWND dialog = AppState.dialog.load();
-    if (AddWaitingLog(text, length) && dialog != nullptr)
-        PostMessageW(dialog, WM_LOGWAITING, 0, 0);
+    // Should the dialog not hear of it (no dialog yet, its message queue
+    // full), the next text tells it again.
+    if (AddWaitingLog(text, length) && (dialog == nullptr || !PostMessageW(dialog, WM_LOGWAITING, 0, 0)))
+        UntoldWaitingLog();
 }
 
 BOOL LogDialogMessage(HWND dialog, UINT message, WPARAM wParam)
@@ -129,13 +163,13 @@ BOOL LogDialogMessage(HWND dialog, UINT message, WPARAM wParam)
 
 void FlushLog(HWND dialog)
 {
-    const LogText text = TakeWaitingLog();
-    if (text.empty())
+    WaitingText waiting = TakeWaitingLog();
+    if (waiting.text.empty())
         return;
     const ULONGLONG start = GetTickCount64();
     HWND log = GetDlgItem(dialog, IDC_LOG);
-    SendMessageW(log, EM_APPENDTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    KeepWithinCap(log);
+    MakeRoom(log, waiting);
+    SendMessageW(log, EM_APPENDTEXT, 0, reinterpret_cast<LPARAM>(waiting.text.c_str()));
     // Painting now makes the time measured the whole cost of the text.
     UpdateWindow(log);
     flushIntervalMs = std::clamp((GetTickCount64() - start) * (LOG_FLUSH_SHARE - 1), LOG_FRAME_MS, LOG_SLOWEST_MS);

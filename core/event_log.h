@@ -15,7 +15,8 @@
 // Formats one text (%d, %08x, %hs, ...) and adds it at the end of the log
 // box, wherever the user has put the caret or a selection. Callable from
 // either thread, and never waits for the dialog's thread: the text joins
-// the waiting log and shows within a display frame, in call order. Once
+// the waiting log and shows in call order, a display frame (16 ms) later
+// when the log box is quick, at most a second later when it is slow. Once
 // the dialog has ended it goes nowhere. Adds no line end of its own.
 void AppendLog(LPCWSTR format, ...);
 
@@ -25,6 +26,6 @@ void AppendLog(LPCWSTR format, ...);
 // and close the log and are for the dialog procedure too.
 BOOL LogDialogMessage(HWND dialog, UINT message, WPARAM wParam);
 
-// On the dialog's thread: puts the waiting text into the log box now, and
-// drops the log box's oldest lines past the cap.
+// On the dialog's thread: puts the waiting text into the log box now,
+// first dropping the oldest lines that the cap drops of the two together.
 void FlushLog(HWND dialog);

@@ -2,7 +2,8 @@
 // are cut to one log text's room without breaking a character or losing
 // their line end, show bad narrow text as U+FFFD, reach the log from the
 // worker's side too without waiting for the dialog's thread, and the
-// oldest lines go once the log, or the text waiting for it, is full. The
+// oldest lines go once the log box and the text waiting for it together
+// are full, so the box always shows the newest lines unbroken. The
 // Windows build runs these too, on the system's own edit control.
 #include <gtest/gtest.h>
 
@@ -120,33 +121,63 @@ TEST_F(EventLog, TheOldestWholeLinesGoFirstOnceTheLogIsFull)
         for (int i = 0; i < LOG_LINE_LIMIT - 1; ++i)
             AppendLog(TEXT("line %d\r\n"), i);
         EXPECT_EQ(Occurrences(LogText(dialog), TEXT("\r\n")), LOG_LINE_LIMIT - 1);
-        AppendLog(TEXT("line %d\r\n"), LOG_LINE_LIMIT - 1);
+        // The oldest go before the new line goes in, never after.
+        const int most = MostLogLinesDuring(dialog, [dialog] {
+            AppendLog(TEXT("line %d\r\n"), LOG_LINE_LIMIT - 1);
+            FlushLog(dialog);
+        });
+        EXPECT_EQ(most, LOG_LINE_LIMIT);
         // Nine tenths of the cap stay, the newest.
         EXPECT_EQ(LogText(dialog), Lines(LOG_LINE_LIMIT / 10, LOG_LINE_LIMIT));
     });
 }
 
-TEST_F(EventLog, TextWaitingForAStalledDialogKeepsTheNewestLinesWithinTheCap)
+// Logs lines from..to-1 from another thread while the dialog's thread runs
+// no events: a worker that waited for it would never finish.
+void LogWhileStalled(int from, int to)
+{
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    std::thread worker([=] {
+        for (int i = from; i < to; ++i)
+            AppendLog(TEXT("line %d\r\n"), i);
+        finished->store(true);
+    });
+    for (int i = 0; i < 1000 && !finished->load(); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(finished->load());
+    worker.join();
+}
+
+TEST_F(EventLog, AfterAStallTheLogIsOneUnbrokenRunOfTheNewestLines)
 {
     RunLoggingDialog([](HWND dialog) {
-        const int LINES = 3 * LOG_LINE_LIMIT + 123;
-        // The dialog's thread runs no events meanwhile: a worker that waited
-        // for it would never finish.
-        auto finished = std::make_shared<std::atomic<bool>>(false);
-        std::thread worker([finished] {
-            for (int i = 0; i < LINES; ++i)
-                AppendLog(TEXT("line %d\r\n"), i);
-            finished->store(true);
-        });
-        for (int i = 0; i < 1000 && !finished->load(); ++i)
-            std::this_thread::sleep_for(10ms);
-        ASSERT_TRUE(finished->load());
-        worker.join();
-        const WideText log = LogText(dialog);
-        const int kept = Occurrences(log, TEXT("\r\n"));
-        EXPECT_GE(kept, LOG_LINE_LIMIT * 9 / 10);
-        EXPECT_LT(kept, LOG_LINE_LIMIT);
-        EXPECT_EQ(log, Lines(LINES - kept, LINES));
+        // With lines already in the box: enough waiting lines that the
+        // cap cuts into them only together with the box's, and so many
+        // that they pass the cap while they wait.
+        for (const int waiting : {LOG_LINE_LIMIT - 400, 3 * LOG_LINE_LIMIT + 123}) {
+            SetDlgItemTextW(dialog, IDC_LOG, TEXT(""));
+            for (int i = 0; i < 500; ++i)
+                AppendLog(TEXT("shown %d\r\n"), i);
+            ASSERT_EQ(Occurrences(LogText(dialog), TEXT("\r\n")), 500);
+            LogWhileStalled(0, waiting);
+            const WideText log = LogText(dialog);
+            const int kept = Occurrences(log, TEXT("\r\n"));
+            EXPECT_GE(kept, LOG_LINE_LIMIT * 9 / 10) << waiting;
+            EXPECT_LT(kept, LOG_LINE_LIMIT) << waiting;
+            EXPECT_EQ(log, Lines(waiting - kept, waiting)) << waiting;
+        }
+    });
+}
+
+TEST_F(EventLog, TextLoggedWhileTheDialogCannotBeToldShowsWithTheNext)
+{
+    RunLoggingDialog([](HWND dialog) {
+        AppState.dialog.store(nullptr);
+        AppendLog(TEXT("before\r\n"));
+        AppState.dialog.store(dialog);
+        AppendLog(TEXT("after\r\n"));
+        EXPECT_TRUE(PumpUntil([&] { return LogBoxText(dialog) == TEXT("before\r\nafter\r\n"); }))
+            << Narrow(LogBoxText(dialog));
     });
 }
 

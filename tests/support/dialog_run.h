@@ -32,6 +32,10 @@ struct DialogRun {
 // itself. Returns what the run saw.
 DialogRun RunMainDialog(const std::function<void(HWND)>& script);
 
+// Runs work on the dialog's thread; returns the most lines the log box
+// held after any change meanwhile, as the box itself counts them.
+int MostLogLinesDuring(HWND dialog, const std::function<void()>& work);
+
 // Runs the dialog's events until done() holds or limitMs passed; true when
 // done. Only for the dialog's thread.
 bool PumpUntil(const std::function<bool()>& done, int limitMs = TEST_LIMIT_MS);

@@ -1,6 +1,7 @@
 #include "tests/support/dialog_run_linux.h"
 
 #include <QEventLoop>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -85,6 +86,17 @@ bool PumpUntil(const std::function<bool()>& done, int limitMs)
     tick.start(1);
     loop.exec();
     return finished || done();
+}
+
+int MostLogLinesDuring(HWND dialog, const std::function<void()>& work)
+{
+    auto* box = qobject_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG));
+    int most = box->blockCount();
+    const QMetaObject::Connection watch =
+        QObject::connect(box, &QPlainTextEdit::blockCountChanged, [&](int count) { most = std::max(most, count); });
+    work();
+    QObject::disconnect(watch);
+    return most;
 }
 
 QWidget* Widget(HWND dialog, int id)

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+
+#include <commctrl.h>
 
 #include "core/event_log.h"
 #include "frontend/resource.h"
@@ -51,7 +54,28 @@ INT_PTR CALLBACK RecordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     }
 }
 
+const UINT_PTR LINE_COUNTER = 0x4C43;
+
+// Notes the log box's line count after each message it takes.
+LRESULT CALLBACK CountLines(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR most)
+{
+    LRESULT result = DefSubclassProc(box, message, wParam, lParam);
+    auto* lines = reinterpret_cast<int*>(most);
+    *lines = std::max(*lines, static_cast<int>(DefSubclassProc(box, EM_GETLINECOUNT, 0, 0)));
+    return result;
+}
+
 }  // namespace
+
+int MostLogLinesDuring(HWND dialog, const std::function<void()>& work)
+{
+    HWND box = GetDlgItem(dialog, IDC_LOG);
+    int most = static_cast<int>(SendMessageW(box, EM_GETLINECOUNT, 0, 0));
+    SetWindowSubclass(box, CountLines, LINE_COUNTER, reinterpret_cast<DWORD_PTR>(&most));
+    work();
+    RemoveWindowSubclass(box, CountLines, LINE_COUNTER);
+    return most;
+}
 
 DialogRun RunMainDialog(const std::function<void(HWND)>& script)
 {

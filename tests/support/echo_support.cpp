@@ -30,6 +30,11 @@ void SetHostAndPort(const char* host, const char* port)
 WideText LogText(HWND dialog)
 {
     FlushLog(dialog);
+    return LogBoxText(dialog);
+}
+
+WideText LogBoxText(HWND dialog)
+{
     LRESULT length = SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0);
     WideText text(static_cast<size_t>(length) + 1, TEXT('\0'));
     LRESULT copied = SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXT, text.size(),

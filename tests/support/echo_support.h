@@ -27,6 +27,8 @@ void SetHostAndPort(const char* host, const char* port);
 // The log box's text, byte for byte, with "\r\n" line ends, once the text
 // waiting for it is in.
 WideText LogText(HWND dialog);
+// The same, as the box holds it now.
+WideText LogBoxText(HWND dialog);
 // UTF-8 to UTF-16 and back, to write expectations and show failures.
 WideText Wide(const std::string& utf8);
 std::string Narrow(const WideText& wide);
