@@ -23,6 +23,9 @@
 
 namespace {
 
+// How often a dialog without a wake descriptor looks for calls from other threads.
+const int CHANNEL_LOOK_MS = 16;
+
 struct Control {
     HWND window;
     QWidget* widget;
@@ -34,10 +37,19 @@ struct Control {
 class TemplateDialog : public QDialog {
 public:
     TemplateDialog(DLGPROC procedure, QWidget* owner)
-        : QDialog(owner), procedure_(procedure), channel_(std::make_shared<DialogChannel>()),
-          wake_(channel_->WakeDescriptor(), QSocketNotifier::Read)
+        : QDialog(owner), procedure_(procedure), channel_(std::make_shared<DialogChannel>())
     {
-        connect(&wake_, &QSocketNotifier::activated, this, [this] { channel_->Serve(); });
+        const int wake = channel_->WakeDescriptor();
+        if (wake >= 0) {
+            auto* notifier = new QSocketNotifier(wake, QSocketNotifier::Read, this);
+            connect(notifier, &QSocketNotifier::activated, this, [this] { channel_->Serve(); });
+            return;
+        }
+        // Without a descriptor to be woken by, calls from other threads are
+        // looked for once a display frame: later, but none is lost.
+        auto* look = new QTimer(this);
+        connect(look, &QTimer::timeout, this, [this] { channel_->RunPending(); });
+        look->start(CHANNEL_LOOK_MS);
     }
 
     HWND window = nullptr;
@@ -141,7 +153,6 @@ protected:
 private:
     DLGPROC procedure_;
     std::shared_ptr<DialogChannel> channel_;
-    QSocketNotifier wake_;
 };
 
 TemplateDialog* DialogOfWindow(HWND window)

@@ -24,7 +24,7 @@ bool DialogChannel::Enqueue(Job job)
     if (closed_)
         return false;
     queue_.push_back(std::move(job));
-    if (!wakePending_) {
+    if (!wakePending_ && wakeFd_ >= 0) {
         wakePending_ = true;
         uint64_t one = 1;
         // The counter only signals; a full counter still reads as readable.

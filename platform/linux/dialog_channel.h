@@ -19,7 +19,9 @@ public:
 
     bool OnOwnerThread() const { return std::this_thread::get_id() == owner_; }
     // Readable when calls are waiting; the owner watches it in its event
-    // loop and then calls Serve.
+    // loop and then calls Serve. -1 when the process had no descriptor to
+    // spare for it: the owner must then look for calls by itself, with
+    // RunPending, every so often.
     int WakeDescriptor() const { return wakeFd_; }
 
     // From any other thread: runs job on the owner thread and waits for it.
@@ -58,6 +60,6 @@ private:
     std::condition_variable finished_;
     std::deque<Job> queue_;
     bool closed_ = false;
-    bool wakePending_ = false;  // the wake descriptor is readable
+    bool wakePending_ = false;  // the wake descriptor is readable, or there is none
     bool running_ = false;      // owner thread only: calls are being run
 };

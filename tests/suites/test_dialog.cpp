@@ -25,6 +25,7 @@
 #include "frontend/resource_tables.h"
 #include "platform/extensions.h"
 #include "platform/linux/handles.h"
+#include "tests/support/descriptors_used_up.h"
 #include "tests/support/dialog_run_linux.h"
 #include "tests/support/echo_support.h"
 
@@ -366,6 +367,21 @@ TEST(LogInsertion, ACallWaitingForTheDialogsThreadReturnsOnceTheDialogHasEnded)
     });
     after.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST_F(LogOrder, ADialogMadeWithoutADescriptorToSpareStillHearsFromTheWorker)
+{
+    // The dialog's channel then has no wake descriptor of its own.
+    DescriptorsUsedUp used;
+    RunLoggingDialog([&](HWND dialog) {
+        used.GiveBack();
+        EXPECT_TRUE(RunWhilePumping([] { AppendLog(u"from the worker\r\n"); }));
+        EXPECT_TRUE(PumpUntil([&] { return LogBoxText(dialog) == u"from the worker\r\n"; }));
+        // A call that waits for the dialog's thread is answered too.
+        LRESULT length = 0;
+        EXPECT_TRUE(RunWhilePumping([&] { length = SendDlgItemMessageW(dialog, IDC_LOG, WM_GETTEXTLENGTH, 0, 0); }));
+        EXPECT_EQ(length, 17);
+    });
 }
 
 void Append(HWND dialog, const std::u16string& text)
