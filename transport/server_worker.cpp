@@ -1,7 +1,5 @@
 #include "transport/server_worker.h"
 
-#include <cerrno>
-
 #include "core/app_state.h"
 #include "core/event_log.h"
 #include "transport/deadline.h"
@@ -17,12 +15,11 @@ const int PEER_NAME_SIZE = 128;
 // Room for a port number as text.
 const int PORT_TEXT_SIZE = 32;
 
-// What every connection needs and the system has run out of. ENFILE, the
-// system's whole table full, has no Winsock name. Any other failure is
-// about the one connection (reset or aborted in the listen queue, ...),
-// and the next is accepted at once, so that peers that connect and reset
-// cannot hold the server up.
-const int EXHAUSTION_ERRORS[] = {WSAEMFILE, ENFILE, WSAENOBUFS, WSA_NOT_ENOUGH_MEMORY};
+// Failures of an accept that are about the one connection (reset or
+// aborted in the listen queue; Wine reports that as not connected): the
+// next is accepted at once, so that peers that connect and reset cannot
+// hold the server up. Any other failure may last, and the next waits.
+const int ONE_CONNECTION_ERRORS[] = {WSAECONNRESET, WSAECONNABORTED, WSAENOTCONN};
 
 const char* FamilyText(int family)
 {
@@ -49,13 +46,22 @@ const char* ReadyPortText(SOCKET s, const char* typed, char bound[PORT_TEXT_SIZE
     return bound;
 }
 
-// Whether a failed accept's error says the system ran out of something.
-bool IsExhaustion(int error)
+bool IsAboutOneConnection(int error)
 {
-    for (int exhaustion : EXHAUSTION_ERRORS)
-        if (error == exhaustion)
+    for (int connection : ONE_CONNECTION_ERRORS)
+        if (error == connection)
             return true;
     return false;
+}
+
+// Waits as a failed accept's error asks; returns the pause after the next
+// failure.
+DWORD PauseAfterFailedAccept(int error, DWORD pause)
+{
+    if (IsAboutOneConnection(error))
+        return pause;
+    Sleep(pause);
+    return pause * 2 < ACCEPT_LONGEST_PAUSE_MS ? pause * 2 : ACCEPT_LONGEST_PAUSE_MS;
 }
 
 // Sets a boolean option of the listening socket; a failure is logged
@@ -173,6 +179,7 @@ bool StillListening(SOCKET listener)
 void ServeConnections(void)
 {
     SOCKET listener = AppState.listenSocket.load();
+    DWORD pause = ACCEPT_RETRY_PAUSE_MS;
     for (;;) {
         sockaddr_storage peer = {};
         int length = PEER_ADDRESS_SIZE;
@@ -182,10 +189,10 @@ void ServeConnections(void)
             AppendLog(TEXT("ERROR: accept() failed with error = %d\r\n"), error);
             if (!StillListening(listener))
                 return;
-            if (IsExhaustion(error))
-                Sleep(ACCEPT_RETRY_PAUSE_MS);
+            pause = PauseAfterFailedAccept(error, pause);
             continue;
         }
+        pause = ACCEPT_RETRY_PAUSE_MS;
         ULONGLONG deadline = PeerDeadline();
         // The connection this one replaces is closed once this exchange is
         // over, so that closing it does not hold up the new client.

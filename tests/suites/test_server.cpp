@@ -507,6 +507,26 @@ TEST_F(Server, PeersThatResetInTheListenQueueCostNoPause)
     EXPECT_LT(served, std::chrono::milliseconds(RESETTING * ACCEPT_RETRY_PAUSE_MS / 2)) << Narrow(log);
 }
 
+TEST_F(Server, ALastingAcceptFailurePausesLongerEachTime)
+{
+    const int WATCHED_MS = 2500;
+    WideText log = WithWorker([&](int) {
+        // The listener closed behind the worker's back, its handle still
+        // in AppState: every accept fails at once, for good.
+        ASSERT_EQ(closesocket(AppState.listenSocket.load()), 0);
+        const auto start = Clock::now();
+        PumpUntil([&] { return Clock::now() - start >= std::chrono::milliseconds(WATCHED_MS); }, 2 * WATCHED_MS);
+        // The worker then ends; the handle must not be closed again.
+        AppState.listenSocket.store(INVALID_SOCKET);
+    });
+    // Pauses of 0.1, 0.2, 0.4, 0.8 and 1 s: six failures in the time
+    // watched, and one more as the worker ends. At 0.1 s each there would
+    // be 25; without a pause, a log full.
+    const int failures = Occurrences(log, TEXT("ERROR: accept() failed"));
+    EXPECT_GE(failures, 3) << Narrow(log);
+    EXPECT_LE(failures, 9) << Narrow(log);
+}
+
 // Windows has no descriptor limit for a process to lower.
 #ifndef _WIN32
 TEST_F(Server, AnAcceptWithoutDescriptorsLeftCostsOnlyAMoment)
