@@ -9,9 +9,14 @@ namespace {
 // Room for the class name and the title.
 const int RESOURCE_STRING_CHARS = 100;
 
+// The dialog thread's only: set once the main dialog has run.
+bool dialogRan = false;
+
+// The dialog ends with the command that closed it, 1 or 2; -1 (or 0, for
+// a bad owner) says it was never made.
 void RunMainDialog(HWND window)
 {
-    DialogBoxParamW(AppState.instance, MAKEINTRESOURCEW(IDD_MAIN), window, MainDlgProc, 0);
+    dialogRan = DialogBoxParamW(AppState.instance, MAKEINTRESOURCEW(IDD_MAIN), window, MainDlgProc, 0) > 0;
 }
 
 }  // namespace
@@ -43,6 +48,11 @@ BOOL CreateMainWindow(HINSTANCE instance, int showCommand)
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     return TRUE;
+}
+
+int MainWindowExitCode(void)
+{
+    return dialogRan ? 0 : 1;
 }
 
 // All of the program's work happens inside WM_CREATE: the dialog runs, and

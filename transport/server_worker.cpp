@@ -31,19 +31,16 @@ const char* TypeText(int type)
     return type == SOCK_STREAM ? "TCP" : type == SOCK_DGRAM ? "UDP" : "UNKNOWN";
 }
 
-// The port as the ready line shows it: as typed, unless the system chose
-// it (for 0, however spelt, or an empty field), then the port it chose.
-const char* ReadyPortText(SOCKET s, const char* typed, char bound[PORT_TEXT_SIZE])
+// The port the system chose for s, as digits; false, with the last error
+// set, when it does not say.
+bool BoundPort(SOCKET s, char text[PORT_TEXT_SIZE])
 {
-    if (!SystemChoosesPort(typed))
-        return typed;
     sockaddr_storage local = {};
     int length = sizeof local;
-    bound[0] = '\0';
-    if (getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) != SOCKET_ERROR)
-        getnameinfo(reinterpret_cast<sockaddr*>(&local), static_cast<socklen_t>(length), nullptr, 0,
-                    bound, PORT_TEXT_SIZE, NI_NUMERICSERV);
-    return bound;
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&local), &length) == SOCKET_ERROR)
+        return false;
+    return getnameinfo(reinterpret_cast<sockaddr*>(&local), static_cast<socklen_t>(length), nullptr, 0, text,
+                       PORT_TEXT_SIZE, NI_NUMERICSERV) == 0;
 }
 
 bool IsAboutOneConnection(int error)
@@ -86,8 +83,34 @@ void SetListenerOptions(SOCKET s, int family)
                           TEXT("ERROR: setsockopt(IPV6_V6ONLY) failed with error = %d\r\n"));
 }
 
-// Binds and listens on the resolved address. Returns false, with the
-// listening socket closed, when either fails; a socket that could not be
+// Binds s to the resolved address and listens, then logs the ready line
+// with the port as typed, unless the system chose it (for 0, however
+// spelt, or an empty field): then with the port it chose, which the user
+// must learn to reach the server. Every failure is logged.
+bool StartListening(SOCKET s, const addrinfo* local, const char* port)
+{
+    if (bind(s, local->ai_addr, static_cast<int>(local->ai_addrlen)) == SOCKET_ERROR) {
+        AppendLog(TEXT("ERROR: bind() failed with error = %d\r\n"), WSAGetLastError());
+        return false;
+    }
+    if (listen(s, SOMAXCONN) == SOCKET_ERROR) {
+        AppendLog(TEXT("Server go to listen mode failed\r\n"));
+        return false;
+    }
+    char bound[PORT_TEXT_SIZE];
+    const bool chosen = SystemChoosesPort(port);
+    if (chosen && !BoundPort(s, bound)) {
+        AppendLog(TEXT("ERROR: getsockname() failed with error = %d\r\n"), WSAGetLastError());
+        return false;
+    }
+    AppendLog(TEXT("Socket 0x%08x ready for connection with %hs family, %hs type, on port %hs\r\n"),
+              static_cast<unsigned>(s), FamilyText(local->ai_family), TypeText(local->ai_socktype),
+              chosen ? bound : port);
+    return true;
+}
+
+// Opens the listening socket on the resolved address. Returns false, with
+// the socket closed, when it cannot listen; a socket that could not be
 // created is left for the first accept to report.
 bool BindAndListen(const addrinfo* local, const char* port)
 {
@@ -96,21 +119,10 @@ bool BindAndListen(const addrinfo* local, const char* port)
     if (s == INVALID_SOCKET)
         return true;
     SetListenerOptions(s, local->ai_family);
-    if (bind(s, local->ai_addr, static_cast<int>(local->ai_addrlen)) == SOCKET_ERROR) {
-        AppendLog(TEXT("ERROR: bind() failed with error = %d\r\n"), WSAGetLastError());
-        ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
-        return false;
-    }
-    if (listen(s, SOMAXCONN) == SOCKET_ERROR) {
-        AppendLog(TEXT("Server go to listen mode failed\r\n"));
-        ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
-        return false;
-    }
-    char bound[PORT_TEXT_SIZE];
-    AppendLog(TEXT("Socket 0x%08x ready for connection with %hs family, %hs type, on port %hs\r\n"),
-              static_cast<unsigned>(s), FamilyText(local->ai_family), TypeText(local->ai_socktype),
-              ReadyPortText(s, port, bound));
-    return true;
+    if (StartListening(s, local, port))
+        return true;
+    ReplaceAndCloseOld(AppState.listenSocket, INVALID_SOCKET);
+    return false;
 }
 
 // Resolves the numeric address and port, then listens there.

@@ -144,8 +144,19 @@ TEST_F(Controller, OpensInTheServerRoleWithDefaultsAndFocusOnStart)
             shown += window->isVisible();
         EXPECT_EQ(shown, 1);
     });
-    // The main window ends with its dialog, so the program ends.
+    // The main window ends with its dialog, so the program ends, with 0.
     EXPECT_FALSE(mainWindow);
+    EXPECT_EQ(MainWindowExitCode(), 0);
+}
+
+TEST_F(Controller, AnEntryThatCannotMakeItsDialogExitsWithOne)
+{
+    const ResourceEntry strings[] = {{RT_STRING, IDS_TITLE, u"Quillomarde"},
+                                     {RT_STRING, IDS_WINDOW_CLASS, u"QUILLOMARDE"}};
+    const ResourceTable withoutDialog = {strings, 2};
+    EXPECT_EQ(wWinMain(reinterpret_cast<HINSTANCE>(const_cast<ResourceTable*>(&withoutDialog)), nullptr, nullptr,
+                       SW_SHOWDEFAULT),
+              1);
 }
 
 TEST_F(Controller, WithoutAnAdapterShowsTheMessageAndLeavesFieldsEmpty)
