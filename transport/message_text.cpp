@@ -6,6 +6,34 @@
 
 namespace {
 
+struct CharacterRange {
+    char32_t first;
+    char32_t last;
+};
+
+// What a peer's text must not bring into a log line, as Unicode 15.1 has
+// it, in order: the C1 controls (U+0085 ends a line to some readers), the
+// line and paragraph separators, and every format character (general
+// category Cf): the bidirectional controls, which reorder the text around
+// them (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069), and
+// the invisible ones that hide text or join it (soft hyphen, zero-width
+// spaces and joiners, word joiners, the byte order mark, tag characters).
+const CharacterRange HIDING_OR_BENDING[] = {
+    {0x0080, 0x009F}, {0x00AD, 0x00AD}, {0x0600, 0x0605}, {0x061C, 0x061C}, {0x06DD, 0x06DD},
+    {0x070F, 0x070F}, {0x0890, 0x0891}, {0x08E2, 0x08E2}, {0x180E, 0x180E}, {0x200B, 0x200F},
+    {0x2028, 0x202E}, {0x2060, 0x2064}, {0x2066, 0x206F}, {0xFEFF, 0xFEFF}, {0xFFF9, 0xFFFB},
+    {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A},
+    {0xE0001, 0xE0001}, {0xE0020, 0xE007F},
+};
+
+bool HidesOrBendsText(char32_t character)
+{
+    for (const CharacterRange& range : HIDING_OR_BENDING)
+        if (character >= range.first && character <= range.last)
+            return true;
+    return false;
+}
+
 // Writes character as UTF-8; returns how many bytes that took.
 size_t PutCharacter(char* out, char32_t character)
 {
@@ -13,41 +41,25 @@ size_t PutCharacter(char* out, char32_t character)
     return utf8::EncodedLength(character);
 }
 
-// U+200E, U+200F, U+2028 to U+202E, U+2066 to U+2069, as UTF-8 at bytes.
-bool IsBendingAbove0800(const unsigned char* bytes, size_t left)
-{
-    if (left < 3 || bytes[0] != 0xE2)
-        return false;
-    if (bytes[1] == 0x80)
-        return bytes[2] == 0x8E || bytes[2] == 0x8F || (bytes[2] >= 0xA8 && bytes[2] <= 0xAE);
-    return bytes[1] == 0x81 && bytes[2] >= 0xA6 && bytes[2] <= 0xA9;
-}
-
-// How many bytes of the UTF-8 at bytes make a character that reorders the
-// text around it or ends its line, or 0: those above, and the C1 controls
-// U+0080 to U+009F (U+0085 ends a line to some readers).
-size_t LineBendingLength(const unsigned char* bytes, size_t left)
-{
-    if (left >= 2 && bytes[0] == 0xC2 && bytes[1] >= 0x80 && bytes[1] <= 0x9F)
-        return 2;
-    return IsBendingAbove0800(bytes, left) ? 3 : 0;
-}
-
 }  // namespace
 
 void MessageText(const EchoMessage* message, char text[MESSAGE_TEXT_SIZE])
 {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(message->bytes);
-    size_t length = strnlen(message->bytes, ECHO_MESSAGE_SIZE);
+    // Never past the message's end, whether or not it holds a NUL.
+    char bytes[ECHO_MESSAGE_SIZE + 1] = {};
+    std::memcpy(bytes, message->bytes, ECHO_MESSAGE_SIZE);
     size_t out = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (bytes[i] < 0x20 || bytes[i] == 0x7F) {
-            out += PutCharacter(text + out, bytes[i] == 0x7F ? 0x2421 : 0x2400 + bytes[i]);
-        } else if (size_t bending = LineBendingLength(bytes + i, length - i)) {
-            out += PutCharacter(text + out, 0xFFFD);
-            i += bending - 1;
+    for (const char* cursor = bytes; *cursor != '\0';) {
+        const char* start = cursor;
+        const char32_t character = utf8::Decode(cursor);
+        if (character < 0x20 || character == 0x7F) {
+            out += PutCharacter(text + out, character == 0x7F ? 0x2421 : 0x2400 + character);
+        } else if (HidesOrBendsText(character)) {
+            out += PutCharacter(text + out, utf8::replacementCharacter);
         } else {
-            text[out++] = message->bytes[i];
+            // Bytes that are no text stay as they came; the log shows them as U+FFFD.
+            std::memcpy(text + out, start, static_cast<size_t>(cursor - start));
+            out += static_cast<size_t>(cursor - start);
         }
     }
     text[out] = '\0';

@@ -9,8 +9,8 @@
 
 // The message as one line of text for display: up to its first NUL, never
 // past its end. Control characters show as their pictures (U+2401 for
-// 0x01, ..., U+2421 for 0x7F), and characters that would reorder the line
-// or break it (C1 controls, bidirectional formatting, line and paragraph
-// separators) as U+FFFD, so a peer's text can neither hide nor forge log
-// lines.
+// 0x01, ..., U+2421 for 0x7F), and characters that would reorder the line,
+// hide text or break the line (C1 controls, every format character,
+// bidirectional ones among them, line and paragraph separators) as
+// U+FFFD, so a peer's text can neither hide nor forge log lines.
 void MessageText(const EchoMessage* message, char text[MESSAGE_TEXT_SIZE]);

@@ -1,7 +1,7 @@
 // Fuzzes how a received message reaches the log: MessageText on any 100
 // bytes (the input's first, padded with NULs) must show each character as
-// itself, but for those that would hide or forge a line, and never overrun
-// its buffer; then each log line that shows a message is formatted into a
+// itself, but for those that would hide or forge a line, by Unicode's own
+// tables as Qt has them, and never overrun its buffer; then each log line that shows a message is formatted into a
 // buffer of the log's size. The peer's name is the input's remaining bytes,
 // so that lines also run past the buffer.
 #include <algorithm>
@@ -10,6 +10,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <QChar>
+#include <QList>
+#include <QStringView>
 
 #include "core/event_log.h"
 #include "platform/extensions.h"
@@ -45,21 +49,45 @@ EchoMessage MessageFrom(const uint8_t* bytes, size_t size)
     return message;
 }
 
-// The display's promise, said of decoded text: C0 control characters as
-// their pictures; C1 ones, and characters that reorder or break a line, as
-// U+FFFD.
-std::u16string ShownAs(std::u16string text)
+// Whether Unicode, by Qt's tables rather than the program's own list, has
+// the character hide text, reorder it or break its line: C1 controls,
+// line and paragraph separators and format characters. Characters newer
+// than Qt's tables are left unjudged.
+enum class Judged { Shown, Replaced, Either };
+Judged Expected(char32_t character)
 {
-    for (char16_t& unit : text) {
-        if (unit < 0x20)
-            unit = char16_t(0x2400 + unit);
-        else if (unit == 0x7F)
-            unit = 0x2421;
-        else if ((unit >= 0x80 && unit <= 0x9F) || unit == 0x200E || unit == 0x200F || (unit >= 0x2028 && unit <= 0x202E) ||
-                 (unit >= 0x2066 && unit <= 0x2069))
-            unit = model::replacement;
+    switch (QChar::category(character)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return Judged::Replaced;
+    case QChar::Other_NotAssigned:
+        return Judged::Either;
+    default:
+        return Judged::Shown;
     }
-    return text;
+}
+
+// The display's promise, said of decoded text: C0 control characters as
+// their pictures, and those Expected judges replaced as U+FFFD.
+bool ShownAsPromised(std::u16string_view text, std::u16string_view shown)
+{
+    const QList<uint> characters = QStringView(text).toUcs4();
+    const QList<uint> shownCharacters = QStringView(shown).toUcs4();
+    if (characters.size() != shownCharacters.size())
+        return false;
+    for (qsizetype i = 0; i < characters.size(); ++i) {
+        const char32_t character = characters[i];
+        const bool control = character < 0x20 || character == 0x7F;
+        const Judged judged = control ? Judged::Shown : Expected(character);
+        char32_t promised = judged == Judged::Replaced ? model::replacement : character;
+        if (control)
+            promised = character == 0x7F ? 0x2421 : 0x2400 + character;
+        if (shownCharacters[i] != promised && !(judged == Judged::Either && shownCharacters[i] == model::replacement))
+            return false;
+    }
+    return true;
 }
 
 // The text is the message's bytes up to its first NUL, or all 100, shown
@@ -72,7 +100,7 @@ std::string CheckedText(const EchoMessage& message)
     const std::string_view shown(text.get(), strnlen(text.get(), MESSAGE_TEXT_SIZE));
     Require(shown.size() < MESSAGE_TEXT_SIZE);
     const std::string_view bytes(message.bytes, ECHO_MESSAGE_SIZE);
-    Require(model::DecodeUtf8(shown).text == ShownAs(model::DecodeUtf8(bytes.substr(0, bytes.find('\0'))).text));
+    Require(ShownAsPromised(model::DecodeUtf8(bytes.substr(0, bytes.find('\0'))).text, model::DecodeUtf8(shown).text));
     return std::string(shown);
 }
 

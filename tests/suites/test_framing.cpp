@@ -7,6 +7,11 @@
 #include <cstring>
 #include <string>
 
+#ifndef _WIN32
+#include <QChar>
+#include <QString>
+#endif
+
 #include "core/text.h"
 #include "tests/support/echo_bytes.h"
 #include "transport/echo_message.h"
@@ -128,7 +133,7 @@ TEST(MessageText, NeverReadsPastTheHundredthByte)
     EXPECT_EQ(std::string(text), Bytes(message));
 }
 
-TEST(MessageText, ShowsC0ControlsAsPicturesAndC1AndLineBendingOnesAsReplacements)
+TEST(MessageText, ShowsC0ControlsAsPicturesAndC1FormatAndLineBreakingOnesAsReplacements)
 {
     std::string bytes = "a";
     WideText expected = TEXT("a");
@@ -138,13 +143,16 @@ TEST(MessageText, ShowsC0ControlsAsPicturesAndC1AndLineBendingOnesAsReplacements
     }
     bytes += "\x7F" "b";
     expected += TEXT("\u2421b");
-    for (const char* bending : {"\u0080", "\u0085", "\u009F", "\u200E", "\u200F", "\u2028", "\u2029", "\u202A",
-                                "\u202E", "\u2066", "\u2069"}) {
+    // C1 controls, separators, bidirectional controls, and format
+    // characters that hide text (soft hyphen, zero-width space, byte order
+    // mark, a tag letter).
+    for (const char* bending : {"\u0080", "\u0085", "\u009F", "\u061C", "\u200E", "\u200F", "\u2028", "\u2029",
+                                "\u202A", "\u202E", "\u2066", "\u2069", "\u00AD", "\u200B", "\uFEFF", "\U000E0041"}) {
         bytes += bending;
         expected += TEXT("\uFFFD");
     }
-    bytes += "\u00A0\u202F\u2065";  // neighbours that neither reorder nor break a line
-    expected += TEXT("\u00A0\u202F\u2065");
+    bytes += "\u00A0\u202F\u2065\u061B";  // neighbours that neither reorder, hide nor break
+    expected += TEXT("\u00A0\u202F\u2065\u061B");
     EchoMessage message;
     std::memcpy(message.bytes, Padded(bytes).data(), ECHO_MESSAGE_SIZE);
     char text[MESSAGE_TEXT_SIZE];
@@ -156,6 +164,37 @@ TEST(MessageText, ShowsC0ControlsAsPicturesAndC1AndLineBendingOnesAsReplacements
     MessageText(&message, text);
     EXPECT_EQ(std::string(text), Narrow(WideText(ECHO_MESSAGE_SIZE, 0x240A)));
 }
+
+#ifndef _WIN32
+// Against Unicode's own tables, as Qt has them (the program uses none of
+// Qt's text code): every character shows as itself, but C1 controls, line
+// and paragraph separators and format characters as U+FFFD. A character
+// newer than Qt's tables may show either way.
+TEST(MessageText, ReplacesJustWhatUnicodesTablesMakeHidingOrBreaking)
+{
+    int replaced = 0;
+    for (char32_t character = 0x80; character < 0x110000; ++character) {
+        if (character >= 0xD800 && character <= 0xDFFF)
+            continue;
+        const QByteArray utf8 = QStringView(QChar::fromUcs4(character)).toUtf8();
+        EchoMessage message;
+        std::memcpy(message.bytes, Padded(utf8.toStdString()).data(), ECHO_MESSAGE_SIZE);
+        char text[MESSAGE_TEXT_SIZE];
+        MessageText(&message, text);
+        const QChar::Category category = QChar::category(character);
+        const bool hiding = category == QChar::Other_Format || category == QChar::Separator_Line ||
+                            category == QChar::Separator_Paragraph || category == QChar::Other_Control;
+        const std::string shown(text);
+        if (category == QChar::Other_NotAssigned)
+            EXPECT_TRUE(shown == utf8.toStdString() || shown == "\uFFFD") << std::hex << static_cast<unsigned>(character);
+        else
+            ASSERT_EQ(shown, hiding ? "\uFFFD" : utf8.toStdString()) << std::hex << static_cast<unsigned>(character);
+        replaced += shown == "\uFFFD" && character != 0xFFFD;
+    }
+    // 32 C1 controls, 2 separators and the 170 format characters of Unicode 15.1.
+    EXPECT_EQ(replaced, 32 + 2 + 170);
+}
+#endif
 
 // ---- WideToNarrow --------------------------------------------------------
 
