@@ -65,8 +65,8 @@ bool WorkerRunning(void)
            status == STILL_ACTIVE;
 }
 
-// Send stays disabled for good: a Send against this program's own worker
-// would leave both threads waiting for each other.
+// From here on the dialog is a server: the data field and Send stay
+// disabled for good, so that a keypress cannot make it a client as well.
 void StartServer(HWND dialog)
 {
     AppendLog(TEXT("======== Server Starts ========\r\n"));
