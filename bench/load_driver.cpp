@@ -85,10 +85,10 @@ bool ExchangeText(int port, const char* text)
 
 namespace {
 
-bool Exchange(int port, int sequence)
+bool Exchange(int port, const char* label, int sequence)
 {
     char text[MESSAGE_SIZE];
-    std::snprintf(text, sizeof text, "exchange %d", sequence);
+    std::snprintf(text, sizeof text, "%s %d", label, sequence);
     return ExchangeText(port, text);
 }
 
@@ -103,14 +103,14 @@ double Percentile(std::vector<double> values, double fraction)
     return values[index];
 }
 
-LoadResult DriveExchanges(int port, int count)
+LoadResult DriveExchanges(int port, int count, const char* label, int first)
 {
     LoadResult result;
     result.latenciesUs.reserve(static_cast<size_t>(count));
     auto start = Clock::now();
     for (int i = 0; i < count; ++i) {
         auto before = Clock::now();
-        if (!Exchange(port, i)) {
+        if (!Exchange(port, label, first + i)) {
             ++result.failed;
             continue;
         }

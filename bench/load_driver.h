@@ -17,8 +17,9 @@ struct LoadResult {
 // echo came back whole.
 bool ExchangeText(int port, const char* text);
 // Makes count exchanges with the server at 127.0.0.1:port: connect, send
-// 100 bytes, receive the 100-byte echo and check it, close.
-LoadResult DriveExchanges(int port, int count);
+// 100 bytes, receive the 100-byte echo and check it, close. Each message
+// is its label and its number, counted from first ("exchange 0", ...).
+LoadResult DriveExchanges(int port, int count, const char* label = "exchange", int first = 0);
 // The same count of exchanges shared among clients threads that run at
 // once, each making its exchanges one after another.
 LoadResult DriveConcurrently(int port, int count, int clients);

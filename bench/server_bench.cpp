@@ -218,9 +218,54 @@ void MeasureIdle(const ServerProcess& server, int seconds)
                 after.switches - before.switches);
 }
 
-// Resident memory and rate each 10 s while the X server (QUILLO_DISPLAY_PID)
-// is stopped for seconds and 4 clients send all the time; then how long,
-// once it goes on, a new line takes to show in the log.
+// The clients of the display-stall run; client 0 fills the log first.
+struct StallClients {
+    std::atomic<bool> stop{false};
+    std::atomic<long> served{0};
+    std::atomic<long> failed{0};
+    int sent[LOG_WATCH_CLIENTS + 1] = {};  // each client's own
+    std::vector<std::thread> threads;
+};
+
+void StartStallClients(StallClients& clients, int port)
+{
+    for (int client = 1; client <= LOG_WATCH_CLIENTS; ++client)
+        clients.threads.emplace_back([&clients, port, client] {
+            const std::string label = "client " + std::to_string(client) + " exchange";
+            while (!clients.stop.load()) {
+                const LoadResult part = DriveExchanges(port, 50, label.c_str(), clients.sent[client]);
+                clients.sent[client] += 50;
+                clients.served += part.completed;
+                clients.failed += part.failed;
+            }
+        });
+}
+
+// After the stall: how soon a new line shows, and how the log stands then.
+bool ReportLogAfterStall(const ServerProcess& program, const StallClients& clients)
+{
+    const char MARKER[] = "the first line after the stall";
+    [[maybe_unused]] ssize_t written = write(program.input, "the first line after the stall\n", sizeof MARKER);
+    const bool echoed = ExchangeText(program.port, MARKER);
+    double shownMs = -1;
+    int lines = 0;
+    int gaps = 0;
+    int endsWithLast = 0;
+    if (std::fscanf(program.output, "%lf %d %d", &shownMs, &lines, &gaps) != 3)
+        shownMs = -1;
+    for (int client = 1, last; client <= LOG_WATCH_CLIENTS; ++client)
+        endsWithLast += std::fscanf(program.output, "%d", &last) == 1 && last == clients.sent[client] - 1;
+    std::printf("display going on: a new line %s, shown in the log %.0f ms later; resident %.1f MiB\n",
+                echoed ? "echoed" : "NOT echoed", shownMs, ResidentKiB(program.pid) / 1024.0);
+    std::printf("the log then: %d lines, %d gaps, %d of %d clients' last exchanges shown\n", lines, gaps,
+                endsWithLast, LOG_WATCH_CLIENTS);
+    return echoed && shownMs >= 0 && gaps == 0;
+}
+
+// With 500 lines in the log, resident memory and rate each 10 s while the
+// X server (QUILLO_DISPLAY_PID) is stopped for seconds and 4 clients send
+// all the time; then how long, once it goes on, a new line takes to show,
+// and whether the log is one unbroken run of the newest lines.
 int MeasureStall(int seconds)
 {
     const char* display = std::getenv("QUILLO_DISPLAY_PID");
@@ -229,42 +274,28 @@ int MeasureStall(int seconds)
         std::fprintf(stderr, "needs QUILLO_DISPLAY_PID and a server\n");
         return 1;
     }
-    std::atomic<bool> stop{false};
-    std::atomic<long> served{0};
-    std::atomic<long> failed{0};
-    std::vector<std::thread> clients;
-    for (int i = 0; i < 4; ++i)
-        clients.emplace_back([&] {
-            while (!stop.load()) {
-                const LoadResult part = DriveExchanges(program.port, 50);
-                served += part.completed;
-                failed += part.failed;
-            }
-        });
+    // Three lines an exchange, after the ready line.
+    DriveExchanges(program.port, 500 / 3, "client 0 exchange");
+    StallClients clients;
+    StartStallClients(clients, program.port);
     auto report = [&](const char* when) {
-        const long before = served.load();
+        const long before = clients.served.load();
         std::this_thread::sleep_for(std::chrono::seconds(10));
         std::printf("%-26s %7.0f exchanges/s   resident %6.1f MiB   %ld failed so far\n", when,
-                    (served.load() - before) / 10.0, ResidentKiB(program.pid) / 1024.0, failed.load());
+                    (clients.served.load() - before) / 10.0, ResidentKiB(program.pid) / 1024.0,
+                    clients.failed.load());
     };
     report("display running");
     kill(std::atoi(display), SIGSTOP);
     for (int second = 0; second < seconds; second += 10)
         report("display stopped");
     kill(std::atoi(display), SIGCONT);
-    stop.store(true);
-    for (std::thread& client : clients)
+    clients.stop.store(true);
+    for (std::thread& client : clients.threads)
         client.join();
-    const char MARKER[] = "the first line after the stall";
-    [[maybe_unused]] ssize_t written = write(program.input, "the first line after the stall\n", sizeof MARKER);
-    const bool echoed = ExchangeText(program.port, MARKER);
-    double shownMs = -1;
-    if (std::fscanf(program.output, "%lf", &shownMs) != 1)
-        shownMs = -1;
-    std::printf("display going on: a new line %s, shown in the log %.0f ms later; resident %.1f MiB\n",
-                echoed ? "echoed" : "NOT echoed", shownMs, ResidentKiB(program.pid) / 1024.0);
+    const bool unbroken = ReportLogAfterStall(program, clients);
     Stop(program);
-    return echoed && shownMs >= 0 ? 0 : 1;
+    return unbroken ? 0 : 1;
 }
 
 }  // namespace
