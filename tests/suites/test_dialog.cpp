@@ -82,9 +82,9 @@ QString AccessibleName(QWidget* widget)
 }
 
 // What a screen reader announces: each input field by the step label
-// above it, each frame by its step, and the role list by the role chosen,
-// labelled by its step label.
-TEST(MainDialog, NamesFieldsAndFramesAfterTheirStepLabels)
+// above it, and the role list by the role chosen, labelled by its step
+// label; the frames by nothing.
+TEST(MainDialog, NamesFieldsAfterTheirStepLabels)
 {
     RunDialog(Main(), [](HWND dialog) {
         SendDlgItemMessageW(dialog, IDC_ROLE, CB_INSERTSTRING, (WPARAM)-1, (LPARAM)u"Server");
@@ -110,11 +110,15 @@ TEST(MainDialog, NamesFieldsAndFramesAfterTheirStepLabels)
                   "Step 6 : Recieved data and error message would be showed here.");
         EXPECT_EQ(AccessibleName(Widget(dialog, IDC_START)), "Start");
 
-        QStringList frames;
-        for (QWidget* control : ControlsInTemplateOrder(dialog))
-            if (qobject_cast<QGroupBox*>(control))
-                frames << AccessibleName(control).left(6);
-        EXPECT_EQ(frames, QStringList({"Step 1", "Step 2", "Step 3", "Step 4", "Step 5", "Step 6"}));
+        // A frame named after its step would have the step said twice.
+        int frames = 0;
+        for (QWidget* control : ControlsInTemplateOrder(dialog)) {
+            if (qobject_cast<QGroupBox*>(control) == nullptr)
+                continue;
+            ++frames;
+            EXPECT_EQ(AccessibleName(control), "");
+        }
+        EXPECT_EQ(frames, 6);
     });
 }
 

@@ -111,7 +111,8 @@ TEST_F(EndToEnd, SendsToATestEchoServerFromTheKeyboard)
 // Over AT-SPI, on a session bus of the test's own: each input field
 // carries its step label as its name, whatever it holds; the role list is
 // named by the role chosen, labelled by its step label, and a new choice
-// from the keyboard is announced.
+// from the keyboard is announced. The frames around the steps carry no
+// name, so no step is said twice.
 TEST_F(EndToEnd, NamesItsFieldsAfterTheirStepsForScreenReaders)
 {
     SessionBus bus(x_);
@@ -134,6 +135,7 @@ TEST_F(EndToEnd, NamesItsFieldsAfterTheirStepsForScreenReaders)
                               "changed\tcombo box\tClient\n"})
         EXPECT_NE(tree.find(field), std::string::npos) << field << "missing from:\n" << tree;
     EXPECT_EQ(tree.find("text\t\t"), std::string::npos) << "an unnamed field in:\n" << tree;
+    EXPECT_EQ(tree.find("panel\tStep"), std::string::npos) << "a step said twice in:\n" << tree;
 
     ASSERT_TRUE(x_.Keys({"Escape"}));
     EXPECT_EQ(WaitForExit(program, 5000), 0);
