@@ -3,13 +3,13 @@
 // multi-line edit control as it is created (the dialogs are made on that
 // thread); the subclass answers the two messages, lifts the control's
 // text limit, and passes every other message on unchanged.
+#include "platform/dialog_labels.h"
 #include "platform/extensions.h"
 
 #include <commctrl.h>
 
 namespace {
 
-const WCHAR EDIT_CLASS[] = TEXT("Edit");
 const UINT_PTR LOG_SUBCLASS = 1;
 
 LRESULT Base(HWND edit, UINT message, WPARAM wParam, LPARAM lParam)
@@ -81,17 +81,11 @@ LRESULT CALLBACK LogEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lPar
     }
 }
 
-// Class names may carry a version ("6.0.2600.2982!Edit") under the
-// manifest's Common Controls; the part after the last '!' names the kind.
 bool IsEditClass(HWND window)
 {
-    WCHAR name[64];
-    int length = GetClassNameW(window, name, 64);
-    LPCWSTR kind = name;
-    for (int i = 0; i < length; ++i)
-        if (name[i] == '!')
-            kind = name + i + 1;
-    return length > 0 && lstrcmpiW(kind, EDIT_CLASS) == 0;
+    WCHAR name[64] = {};
+    GetClassNameW(window, name, 64);
+    return ClassNameIs(name, "EDIT");
 }
 
 LRESULT CALLBACK WatchCreation(int code, WPARAM wParam, LPARAM lParam)

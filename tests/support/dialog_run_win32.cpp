@@ -106,6 +106,9 @@ bool PumpUntil(const std::function<bool()>& done, int limitMs)
                 PostQuitMessage(static_cast<int>(message.wParam));
                 return done();
             }
+            // Keys move the focus as in the dialog's own modal loop.
+            if (message.hwnd != nullptr && IsDialogMessageW(GetAncestor(message.hwnd, GA_ROOT), &message))
+                continue;
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
