@@ -3,8 +3,10 @@
 #include "platform/linux/winsock2.h"
 #include "platform/extensions.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -637,6 +639,58 @@ TEST(SocketTimeout, AnInterruptedWaitKeepsItsDeadline)
         EXPECT_GE(caught.load(), 3);
         sigaction(SIGUSR1, &previous, nullptr);
     }
+}
+
+// What a receive in a copy of this process returned, and what it took.
+struct ChildOutcome {
+    int result;
+    int error;
+    long long elapsedMs;
+};
+
+// Receives one byte on s in a copy of this process, which is stopped for
+// stopLength from 100 ms into the wait, then continued. The copy calls only
+// the stand-in, which takes no lock that another thread could hold here.
+void ReceiveInStoppedChild(SOCKET s, std::chrono::milliseconds stopLength, ChildOutcome* outcome)
+{
+    int report[2];
+    ASSERT_EQ(pipe2(report, O_CLOEXEC), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const auto start = Clock::now();
+        char byte;
+        ChildOutcome result{recvfrom(s, &byte, 1, 0, nullptr, nullptr), WSAGetLastError(), 0};
+        result.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        _exit(write(report[1], &result, sizeof result) == sizeof result ? 0 : 1);
+    }
+    close(report[1]);
+    std::this_thread::sleep_for(100ms);
+    kill(child, SIGSTOP);
+    std::this_thread::sleep_for(stopLength);
+    kill(child, SIGCONT);
+    int status = 0;
+    const bool ended = waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const bool read = ::read(report[0], outcome, sizeof *outcome) == sizeof *outcome;
+    close(report[0]);
+    ASSERT_TRUE(ended && read) << "the copy ended with status " << status;
+}
+
+// A stop of the process neither ends a wait nor moves its deadline: a
+// wait that runs out while the process is stopped ends as soon as it goes
+// on, rather than waiting what was left when it stopped.
+TEST(SocketTimeout, AStopOfTheProcessDoesNotMoveTheDeadline)
+{
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(SetTimeout(connection.client.get(), SO_RCVTIMEO, 1000), 0);
+    ChildOutcome outcome{};
+    ASSERT_NO_FATAL_FAILURE(ReceiveInStoppedChild(connection.client.get(), 1500ms, &outcome));
+    EXPECT_EQ(outcome.result, SOCKET_ERROR);
+    EXPECT_EQ(outcome.error, ETIMEDOUT);
+    // Continued 1.6 s into a wait of 1 s; another 0.9 s if the stop moved the deadline.
+    EXPECT_GE(outcome.elapsedMs, 1500);
+    EXPECT_LT(outcome.elapsedMs, 2000);
 }
 
 TEST(SocketTimeout, SendRunsOutWhenThePeerReadsNothing)
