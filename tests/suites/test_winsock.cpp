@@ -530,6 +530,50 @@ TEST(SocketSend, ConnectedStreamIgnoresTheDestination)
     EXPECT_EQ(received, message);
 }
 
+// A blocking send sends everything, however many times the socket buffers
+// fill, while the peer reads.
+TEST(SocketSend, ABlockingSendSendsAllWhileThePeerReads)
+{
+    constexpr int size = 16 << 20;
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(SetTimeout(connection.client.get(), SO_SNDTIMEO, safetyTimeoutMs), 0);
+    ASSERT_EQ(SetTimeout(connection.server.get(), SO_RCVTIMEO, safetyTimeoutMs), 0);
+    const SOCKET server = connection.server.get();
+    auto drained = RunAsync([server] {
+        std::vector<char> buffer(size);
+        return ReceiveAll(server, buffer.data(), size);
+    });
+    const std::vector<char> bulk(size, 'b');
+    EXPECT_EQ(sendto(connection.client.get(), bulk.data(), size, 0, nullptr, 0), size) << WSAGetLastError();
+    Outcome<int> outcome{};
+    ASSERT_NO_FATAL_FAILURE(Finish(drained, connection.server, &outcome));
+    EXPECT_EQ(outcome.result, size) << outcome.error;
+}
+
+// One whose peer reads nothing sends what fits before its time-out runs
+// out, and says how much that was.
+TEST(SocketSend, ABlockingSendThatRunsOutCountsWhatWent)
+{
+    constexpr int size = 64 << 20;
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(SetTimeout(connection.client.get(), SO_SNDTIMEO, 200), 0);
+    const std::vector<char> bulk(size, 'b');
+    const auto start = Clock::now();
+    const int sent = sendto(connection.client.get(), bulk.data(), size, 0, nullptr, 0);
+    EXPECT_GE(Clock::now() - start, 200ms);
+    ASSERT_GT(sent, 0) << WSAGetLastError();
+    ASSERT_LT(sent, size);
+    ASSERT_EQ(SetTimeout(connection.server.get(), SO_RCVTIMEO, safetyTimeoutMs), 0);
+    std::vector<char> buffer(sent);
+    EXPECT_EQ(ReceiveAll(connection.server.get(), buffer.data(), sent), sent);
+    // And not a byte more.
+    ASSERT_EQ(shutdown(connection.client.get(), SD_SEND), 0);
+    char extra;
+    EXPECT_EQ(recvfrom(connection.server.get(), &extra, 1, 0, nullptr, nullptr), 0);
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(SocketTimeout, ReceiveRunsOutAfterTheMilliseconds)
