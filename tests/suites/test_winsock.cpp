@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -91,12 +92,13 @@ auto RunAsync(Call call)
     });
 }
 
-// Waits for a helper thread's call. A call still running after wakeLimit
+// Waits for a helper thread's call. A call still running after limit
 // fails the test, and closing its socket then ends it.
 template <typename Result>
-void Finish(std::future<Outcome<Result>>& call, Socket& socket, Outcome<Result>* outcome)
+void Finish(std::future<Outcome<Result>>& call, Socket& socket, Outcome<Result>* outcome,
+            Clock::duration limit = wakeLimit)
 {
-    if (call.wait_for(wakeLimit) != std::future_status::ready) {
+    if (call.wait_for(limit) != std::future_status::ready) {
         socket.close();
         FAIL() << "the call did not end in time";
     }
@@ -593,8 +595,41 @@ TEST(SocketTimeout, ReceiveRunsOutAfterTheMilliseconds)
     EXPECT_GE(outcome.elapsed, 250ms);
 }
 
-// A signal handled on the waiting thread does not end its wait, even with
-// a time-out set (which stops the system from restarting the call).
+// A long wait ends at its deadline, not when the system's timer wheel next
+// looks: that rounds a socket time-out of a few seconds up by as much as
+// a tenth of it (to a multiple of 256 ms for 2.5 s, at 250 Hz). Of eight
+// waits started 40 ms apart, across all of that, one would end 200 ms late.
+TEST(SocketTimeout, ALongWaitEndsAtItsDeadline)
+{
+    constexpr auto timeout = 2500ms;
+    constexpr auto lateness = 60ms;
+    std::array<Connection, 8> connections;
+    for (Connection& connection : connections) {
+        ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+        ASSERT_EQ(SetTimeout(connection.client.get(), SO_RCVTIMEO, static_cast<DWORD>(timeout.count())), 0);
+    }
+    std::vector<std::future<Outcome<int>>> waits;
+    for (Connection& connection : connections) {
+        const SOCKET handle = connection.client.get();
+        waits.push_back(RunAsync([handle] {
+            char byte;
+            return recvfrom(handle, &byte, 1, 0, nullptr, nullptr);
+        }));
+        std::this_thread::sleep_for(40ms);
+    }
+    for (size_t i = 0; i < waits.size(); ++i) {
+        SCOPED_TRACE(i);
+        Outcome<int> outcome{};
+        ASSERT_NO_FATAL_FAILURE(Finish(waits[i], connections[i].client, &outcome, timeout + wakeLimit));
+        EXPECT_EQ(outcome.result, SOCKET_ERROR);
+        EXPECT_EQ(outcome.error, ETIMEDOUT);
+        EXPECT_GE(outcome.elapsed, timeout);
+        EXPECT_LE(outcome.elapsed, timeout + lateness);
+    }
+}
+
+// A signal handled on the waiting thread does not end its wait, though
+// the system cuts a wait with a time-out short at every such signal.
 TEST(SocketTimeout, ASignalDoesNotEndTheWait)
 {
     struct sigaction quiet = {};
@@ -678,8 +713,8 @@ TEST(SocketTimeout, AnInterruptedWaitKeepsItsDeadline)
             EXPECT_GE(outcome.elapsed, 250ms) << signalled;
             EXPECT_LT(outcome.elapsed, 1200ms) << signalled;
         }
-        // The signals came; the wait without them shows that the socket's
-        // time-out was put back in full.
+        // The signals came; the wait without them shows that they left the
+        // socket's time-out whole.
         EXPECT_GE(caught.load(), 3);
         sigaction(SIGUSR1, &previous, nullptr);
     }
@@ -788,6 +823,21 @@ TEST(SocketTimeout, CallsThatMustNotWaitSayWouldBlock)
     ASSERT_EQ(listen(listener.get(), SOMAXCONN), 0);
     EXPECT_EQ(accept(listener.get(), nullptr, nullptr), INVALID_SOCKET);
     EXPECT_EQ(WSAGetLastError(), EAGAIN);
+}
+
+TEST(SocketTimeout, OptionReadsBackAsSet)
+{
+    Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_EQ(SetTimeout(s.get(), SO_RCVTIMEO, 2500), 0);
+    for (const auto& [option, expected] : {std::pair{SO_RCVTIMEO, 2500u}, std::pair{SO_SNDTIMEO, 0u}}) {
+        SCOPED_TRACE(option);
+        DWORD milliseconds = 1;
+        int length = sizeof milliseconds;
+        ASSERT_EQ(getsockopt(s.get(), SOL_SOCKET, option, reinterpret_cast<char*>(&milliseconds), &length),
+                  0);
+        EXPECT_EQ(milliseconds, expected);
+        EXPECT_EQ(length, static_cast<int>(sizeof milliseconds));
+    }
 }
 
 TEST(SocketTimeout, OptionNeedsAWholeDword)
