@@ -13,16 +13,23 @@
 
 namespace {
 
-// What is left until deadline in whole milliseconds, rounded up so that a
-// wait does not end before it, as poll takes it: -1 for no deadline, at
-// most INT_MAX.
-int MillisecondsUntil(posix::Clock::time_point deadline)
+// The system lets a poll end late by a thousandth of its length (its timer
+// slack: 30 ms for 30 s), so a longer wait stops this much short of its
+// end, and waits the rest with a poll of its own.
+constexpr std::chrono::milliseconds lastStretch{1000};
+
+// How long the next poll of a wait until deadline lasts, in milliseconds
+// as poll takes them: -1 for no deadline. What is left is rounded up, so
+// that the wait does not end before its deadline.
+int NextPoll(posix::Clock::time_point deadline)
 {
     using namespace std::chrono;
     if (deadline == posix::Clock::time_point::max())
         return -1;
-    const auto left = ceil<milliseconds>(deadline - posix::Clock::now()).count();
-    return static_cast<int>(std::clamp<milliseconds::rep>(left, 0, INT_MAX));
+    auto left = ceil<milliseconds>(deadline - posix::Clock::now());
+    if (left > lastStretch)
+        left -= lastStretch;
+    return static_cast<int>(std::clamp<milliseconds::rep>(left.count(), 0, INT_MAX));
 }
 
 }  // namespace
@@ -97,7 +104,7 @@ int wait_ready(int fd, short events, Clock::time_point deadline)
         // poll, not ppoll: a stop of the process cuts the wait short, and
         // the system takes it up again after the continue, poll with the
         // end it had, ppoll for what was left when the stop came, afresh.
-        const int ready = ::poll(&descriptor, 1, MillisecondsUntil(deadline));
+        const int ready = ::poll(&descriptor, 1, NextPoll(deadline));
         if (ready > 0)
             return 0;
         if (ready < 0 && errno != EINTR)
@@ -106,8 +113,8 @@ int wait_ready(int fd, short events, Clock::time_point deadline)
             errno = ETIMEDOUT;
             return -1;
         }
-        // A signal came, or the wait is longer than one poll can take:
-        // what is left of it goes on.
+        // A signal came, or a poll short of the deadline ended: what is
+        // left of the wait goes on.
     }
 }
 

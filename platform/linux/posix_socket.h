@@ -38,10 +38,10 @@ int getnameinfo(const sockaddr* address, socklen_t length, char* host, socklen_t
 
 // Waits until fd is ready for events (POLLIN, POLLOUT), has failed or is
 // shut down: 0 then; -1 with ETIMEDOUT once deadline has passed
-// (Clock::time_point::max() never does), or with the system's error. It
-// ends late by at most a millisecond and the system's timer slack (a
-// thousandth of the wait), and a signal, or a stop and continue of the
-// process, neither ends it nor moves its deadline.
+// (Clock::time_point::max() never does), or with the system's error.
+// However long the wait, it ends no more than two milliseconds after
+// deadline (short of delays in scheduling the thread), and a signal, or a
+// stop and continue of the process, neither ends it nor moves its deadline.
 int wait_ready(int fd, short events, Clock::time_point deadline);
 
 }  // namespace posix
