@@ -3,57 +3,33 @@
 #include "platform/linux/posix_socket.h"
 
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <climits>
 
 namespace {
 
-// What is left until deadline as a socket time-out: at least a
-// microsecond, since zero would mean no limit at all.
-timeval TimeUntil(std::chrono::steady_clock::time_point deadline)
+// The system lets a poll end late by a thousandth of its length (its timer
+// slack: 30 ms for 30 s), so a longer wait stops this much short of its
+// end, and waits the rest with a poll of its own.
+constexpr std::chrono::milliseconds lastStretch{1000};
+
+// How long the next poll of a wait until deadline lasts, in milliseconds
+// as poll takes them: -1 for no deadline. What is left is rounded up, so
+// that the wait does not end before its deadline.
+int NextPoll(posix::Clock::time_point deadline)
 {
     using namespace std::chrono;
-    const auto left = std::max(duration_cast<microseconds>(deadline - steady_clock::now()), microseconds(1));
-    return timeval{static_cast<time_t>(left.count() / 1000000),
-                   static_cast<suseconds_t>(left.count() % 1000000)};
-}
-
-// A signal handled on the calling thread, or a stop and continue of the
-// process, interrupts a wait; with a send or receive time-out set the
-// system does not restart it, and a plain retry would wait the whole
-// time-out again, so that repeated stops could make a wait endless. The
-// platform has no such failure: the wait goes on, for what is left of the
-// time-out option's limit as it stood when the call began. The option is
-// put back afterwards.
-template <typename Call>
-auto RetryInterrupted(int fd, int option, Call call)
-{
-    const auto start = std::chrono::steady_clock::now();
-    auto result = call();
-    if (result != -1 || errno != EINTR)
-        return result;
-    timeval limit{};
-    socklen_t size = sizeof limit;
-    const bool limited = ::getsockopt(fd, SOL_SOCKET, option, &limit, &size) == 0 &&
-                         (limit.tv_sec != 0 || limit.tv_usec != 0);
-    const auto deadline = start + std::chrono::seconds(limit.tv_sec) + std::chrono::microseconds(limit.tv_usec);
-    do {
-        if (limited) {
-            const timeval left = TimeUntil(deadline);
-            ::setsockopt(fd, SOL_SOCKET, option, &left, sizeof left);
-        }
-        result = call();
-    } while (result == -1 && errno == EINTR);
-    const int error = errno;
-    if (limited)
-        ::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit);
-    errno = error;
-    return result;
+    if (deadline == posix::Clock::time_point::max())
+        return -1;
+    auto left = ceil<milliseconds>(deadline - posix::Clock::now());
+    if (left > lastStretch)
+        left -= lastStretch;
+    return static_cast<int>(std::clamp<milliseconds::rep>(left.count(), 0, INT_MAX));
 }
 
 }  // namespace
@@ -68,44 +44,20 @@ int listen(int fd, int backlog) { return ::listen(fd, backlog); }
 
 int accept(int fd, sockaddr* address, socklen_t* length)
 {
-    return RetryInterrupted(fd, SO_RCVTIMEO, [&] { return ::accept4(fd, address, length, SOCK_CLOEXEC); });
+    return ::accept4(fd, address, length, SOCK_CLOEXEC | SOCK_NONBLOCK);
 }
 
-// An interrupted connect goes on by itself; on this system, calling it
-// again on a blocking socket waits for that same attempt once more (and
-// fails with EALREADY if the socket's send time-out runs out meanwhile).
-int connect(int fd, const sockaddr* address, socklen_t length)
-{
-    return RetryInterrupted(fd, SO_SNDTIMEO, [&] { return ::connect(fd, address, length); });
-}
-
-// The system bounds a blocking connect by the socket's send time-out, so
-// that is set for the call and put back afterwards.
-int connect_within(int fd, const sockaddr* address, socklen_t length, int timeoutMs)
-{
-    timeval previous{};
-    socklen_t size = sizeof previous;
-    if (::getsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &previous, &size) != 0)
-        return -1;
-    const timeval limit = TimeUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs));
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    const int result = posix::connect(fd, address, length);
-    const int error = errno;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &previous, sizeof previous);
-    errno = error;
-    return result;
-}
+int connect(int fd, const sockaddr* address, socklen_t length) { return ::connect(fd, address, length); }
 
 ssize_t sendto(int fd, const void* bytes, size_t count, int flags, const sockaddr* to,
                socklen_t length)
 {
-    return RetryInterrupted(fd, SO_SNDTIMEO, [&] { return ::sendto(fd, bytes, count, flags, to, length); });
+    return ::sendto(fd, bytes, count, flags, to, length);
 }
 
 ssize_t recvfrom(int fd, void* buffer, size_t count, int flags, sockaddr* from, socklen_t* length)
 {
-    return RetryInterrupted(fd, SO_RCVTIMEO,
-                            [&] { return ::recvfrom(fd, buffer, count, flags, from, length); });
+    return ::recvfrom(fd, buffer, count, flags, from, length);
 }
 
 int getpeername(int fd, sockaddr* address, socklen_t* length)
@@ -143,6 +95,27 @@ int getnameinfo(const sockaddr* address, socklen_t length, char* host, socklen_t
                 char* service, socklen_t serviceSize, int flags)
 {
     return ::getnameinfo(address, length, host, hostSize, service, serviceSize, flags);
+}
+
+int wait_ready(int fd, short events, Clock::time_point deadline)
+{
+    pollfd descriptor{fd, events, 0};
+    for (;;) {
+        // poll, not ppoll: a stop of the process cuts the wait short, and
+        // the system takes it up again after the continue, poll with the
+        // end it had, ppoll for what was left when the stop came, afresh.
+        const int ready = ::poll(&descriptor, 1, NextPoll(deadline));
+        if (ready > 0)
+            return 0;
+        if (ready < 0 && errno != EINTR)
+            return -1;
+        if (ready == 0 && Clock::now() >= deadline) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        // A signal came, or a poll short of the deadline ended: what is
+        // left of the wait goes on.
+    }
 }
 
 }  // namespace posix

@@ -5,20 +5,23 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
-// The calls that wait (accept, connect, sendto, recvfrom) go on after a
-// signal or a stop and continue of the process, within what was left of
-// the socket's time-out.
+#include <chrono>
+
+// The stand-ins keep every descriptor non-blocking, so that none of these
+// calls waits in the system: one that would have to fails with EAGAIN
+// (connect with EINPROGRESS, or EALREADY while its attempt goes on), and
+// the stand-in waits with wait_ready for as long as the platform would.
 namespace posix {
+
+using Clock = std::chrono::steady_clock;
 
 int socket(int family, int type, int protocol);
 int bind(int fd, const sockaddr* address, socklen_t length);
 int listen(int fd, int backlog);
-// The accepted descriptor is close-on-exec, like the ones socket() makes.
+// The accepted descriptor is close-on-exec and non-blocking, as the
+// stand-ins make every descriptor.
 int accept(int fd, sockaddr* address, socklen_t* length);
 int connect(int fd, const sockaddr* address, socklen_t length);
-// Connects a blocking socket, giving up after timeoutMs as a blocking
-// connect does when its send time-out runs out (EINPROGRESS or EALREADY).
-int connect_within(int fd, const sockaddr* address, socklen_t length, int timeoutMs);
 ssize_t sendto(int fd, const void* bytes, size_t count, int flags, const sockaddr* to,
                socklen_t length);
 ssize_t recvfrom(int fd, void* buffer, size_t count, int flags, sockaddr* from, socklen_t* length);
@@ -32,5 +35,13 @@ int getaddrinfo(const char* node, const char* service, const addrinfo* hints, ad
 void freeaddrinfo(addrinfo* list);
 int getnameinfo(const sockaddr* address, socklen_t length, char* host, socklen_t hostSize,
                 char* service, socklen_t serviceSize, int flags);
+
+// Waits until fd is ready for events (POLLIN, POLLOUT), has failed or is
+// shut down: 0 then; -1 with ETIMEDOUT once deadline has passed
+// (Clock::time_point::max() never does), or with the system's error.
+// However long the wait, it ends no more than two milliseconds after
+// deadline (short of delays in scheduling the thread), and a signal, or a
+// stop and continue of the process, neither ends it nor moves its deadline.
+int wait_ready(int fd, short events, Clock::time_point deadline);
 
 }  // namespace posix

@@ -1,20 +1,26 @@
 // The socket stand-ins: SOCKET handles over this system's descriptors, with
-// errno codes as the per-thread last error.
+// errno codes as the per-thread last error. Every descriptor is
+// non-blocking: a call on a socket the program keeps blocking waits here,
+// with poll, for as long as the time-out the program set allows, which the
+// system's own socket time-outs would overrun (its timer wheel rounds a
+// 30 s one up by as much as 2 s).
 //
 // winsock2.h comes first: it hides the system's declarations of the socket
 // calls, which posix_socket.h would otherwise bring in under their own names.
 #include "platform/linux/winsock2.h"
 #include "platform/extensions.h"
 
-#include <sys/time.h>
+#include <poll.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <unordered_map>
 
 #include "platform/linux/posix_socket.h"
@@ -34,11 +40,14 @@ struct SocketRecord {
 
     const int fd;
     const int type;  // SOCK_STREAM, SOCK_DGRAM, ... without the creation flags
-    const bool nonBlocking;
+    const bool nonBlocking;  // as the program made it; the descriptor always is
     std::atomic<bool> closed{false};  // set by closesocket
     // SO_EXCLUSIVEADDRUSE as set; Linux never lets another socket bind a
     // listener's port anyway (short of SO_REUSEPORT, which nothing here sets).
     std::atomic<bool> exclusive{false};
+    // SO_RCVTIMEO and SO_SNDTIMEO as set, in milliseconds; 0 is no limit.
+    std::atomic<DWORD> receiveTimeoutMs{0};
+    std::atomic<DWORD> sendTimeoutMs{0};
 };
 
 using RecordPtr = std::shared_ptr<SocketRecord>;
@@ -145,15 +154,52 @@ bool Succeeded(const SocketRecord& record, ssize_t result, int error)
     return true;
 }
 
-// A blocking call whose SO_RCVTIMEO or SO_SNDTIMEO wait ran out fails with
-// EAGAIN (connect with EINPROGRESS, or EALREADY when it was resumed after a
-// signal); the platform reports that as a timeout. EWOULDBLOCK is EAGAIN here.
-int WaitError(const SocketRecord& record, int flags, int error)
+using Clock = posix::Clock;
+
+// Until when a call may wait for its socket; empty when it may not wait.
+using WaitLimit = std::optional<Clock::time_point>;
+
+// How long a call on record with flags may wait: until deadline on a
+// blocking socket, not at all on a non-blocking one or with MSG_DONTWAIT.
+WaitLimit LimitOf(const SocketRecord& record, int flags, Clock::time_point deadline)
 {
-    const bool blocking = !record.nonBlocking && (flags & MSG_DONTWAIT) == 0;
-    if (blocking && (error == EAGAIN || error == EINPROGRESS || error == EALREADY))
-        return ETIMEDOUT;
-    return error;
+    if (record.nonBlocking || (flags & MSG_DONTWAIT) != 0)
+        return std::nullopt;
+    return deadline;
+}
+
+// The deadline of a call starting now on a socket with this time-out;
+// none for 0, as on the platform.
+Clock::time_point DeadlineAfter(const std::atomic<DWORD>& timeoutMs)
+{
+    const DWORD milliseconds = timeoutMs.load();
+    if (milliseconds == 0)
+        return Clock::time_point::max();
+    return Clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+// A call that failed only because it would have had to wait; connect says
+// so with EINPROGRESS, and with EALREADY while its attempt goes on.
+// EWOULDBLOCK is EAGAIN here.
+bool HadToWait(int error)
+{
+    return error == EAGAIN || error == EINPROGRESS || error == EALREADY;
+}
+
+// Makes call, which does not wait, and again each time the socket is ready
+// for events, until it no longer has to wait or the socket is closed. A
+// call that may not wait is made once; one still waiting when its limit
+// passes fails with ETIMEDOUT, as the platform reports a time-out.
+template <typename Call>
+auto WaitFor(const SocketRecord& record, short events, const WaitLimit& limit, Call call)
+{
+    auto result = call();
+    while (limit && result < 0 && HadToWait(errno) && !record.closed.load()) {
+        if (posix::wait_ready(record.fd, events, *limit) != 0)
+            return result;
+        result = call();
+    }
+    return result;
 }
 
 // Reads an optional in/out address length: an address needs one, and it
@@ -187,50 +233,57 @@ bool ReuseAddress(const SocketRecord& record)
     return Refuse(errno);
 }
 
-// Sets SO_RCVTIMEO or SO_SNDTIMEO from a DWORD of milliseconds.
-int SetTimeout(const SocketRecord& record, int option, const char* value, int valueLength)
-{
-    if (value == nullptr)
-        return Fail(EFAULT);
-    if (valueLength < static_cast<int>(sizeof(DWORD)))
-        return Fail(EINVAL);
-    DWORD milliseconds;
-    std::memcpy(&milliseconds, value, sizeof milliseconds);
-    timeval timeout{};
-    timeout.tv_sec = static_cast<time_t>(milliseconds / 1000);
-    timeout.tv_usec = static_cast<suseconds_t>(milliseconds % 1000 * 1000);
-    const int result = posix::setsockopt(record.fd, SOL_SOCKET, option, &timeout, sizeof timeout);
-    const int error = errno;
-    return Succeeded(record, result, error) ? 0 : SOCKET_ERROR;
-}
-
-// A BOOL option's value, which the platform takes as at least a BOOL's size.
-bool ReadBool(const char* value, int valueLength, BOOL* on)
+// An option's value as setsockopt takes it, at least a Value's size.
+template <typename Value>
+bool ReadOption(const char* value, int valueLength, Value* read)
 {
     if (value == nullptr)
         return Refuse(EFAULT);
-    if (valueLength < static_cast<int>(sizeof(BOOL)))
+    if (valueLength < static_cast<int>(sizeof(Value)))
         return Refuse(EINVAL);
-    std::memcpy(on, value, sizeof *on);
+    std::memcpy(read, value, sizeof *read);
     return true;
+}
+
+// Gives getsockopt's caller an option the stand-in records.
+template <typename Value>
+int WriteOption(Value recorded, char* value, int* valueLength)
+{
+    if (*valueLength < static_cast<int>(sizeof recorded))
+        return Fail(EFAULT);
+    std::memcpy(value, &recorded, sizeof recorded);
+    *valueLength = sizeof recorded;
+    return 0;
+}
+
+bool IsTimeout(int level, int option)
+{
+    return level == SOL_SOCKET && (option == SO_RCVTIMEO || option == SO_SNDTIMEO);
+}
+
+// The record's SO_RCVTIMEO or SO_SNDTIMEO.
+std::atomic<DWORD>& TimeoutOf(SocketRecord& record, int option)
+{
+    return option == SO_RCVTIMEO ? record.receiveTimeoutMs : record.sendTimeoutMs;
+}
+
+// Records SO_RCVTIMEO or SO_SNDTIMEO, a DWORD of milliseconds, for the
+// calls that wait to keep to.
+int SetTimeout(SocketRecord& record, int option, const char* value, int valueLength)
+{
+    DWORD milliseconds;
+    if (!ReadOption(value, valueLength, &milliseconds))
+        return SOCKET_ERROR;
+    TimeoutOf(record, option).store(milliseconds);
+    return 0;
 }
 
 int SetExclusive(SocketRecord& record, const char* value, int valueLength)
 {
     BOOL on;
-    if (!ReadBool(value, valueLength, &on))
+    if (!ReadOption(value, valueLength, &on))
         return SOCKET_ERROR;
     record.exclusive.store(on != FALSE);
-    return 0;
-}
-
-int GetExclusive(const SocketRecord& record, char* value, int* valueLength)
-{
-    if (*valueLength < static_cast<int>(sizeof(BOOL)))
-        return Fail(EFAULT);
-    const BOOL on = record.exclusive.load() ? TRUE : FALSE;
-    std::memcpy(value, &on, sizeof on);
-    *valueLength = sizeof on;
     return 0;
 }
 
@@ -311,7 +364,7 @@ int getnameinfo(const struct sockaddr* address, socklen_t addressLength, char* h
 
 SOCKET socket(int family, int type, int protocol)
 {
-    const int fd = posix::socket(family, type | SOCK_CLOEXEC, protocol);
+    const int fd = posix::socket(family, type | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
     if (fd < 0)
         return FailSocket(errno);
     return Register(fd, type & ~(SOCK_NONBLOCK | SOCK_CLOEXEC), (type & SOCK_NONBLOCK) != 0);
@@ -349,9 +402,14 @@ SOCKET accept(SOCKET s, struct sockaddr* address, int* addressLength)
     socklen_t length;
     if (!ReadLength(address, addressLength, &length))
         return INVALID_SOCKET;
-    const int fd = posix::accept(record->fd, address, address != nullptr ? &length : nullptr);
+    const WaitLimit limit = LimitOf(*record, 0, DeadlineAfter(record->receiveTimeoutMs));
+    // Another thread may take the connection that made the socket ready;
+    // the wait then goes on.
+    const int fd = WaitFor(*record, POLLIN, limit, [&] {
+        return posix::accept(record->fd, address, address != nullptr ? &length : nullptr);
+    });
     const int error = errno;
-    if (!Succeeded(*record, fd, WaitError(*record, 0, error))) {
+    if (!Succeeded(*record, fd, error)) {
         // A connection accepted just as the listener was closed goes too.
         if (fd >= 0)
             posix::close(fd);
@@ -364,36 +422,63 @@ SOCKET accept(SOCKET s, struct sockaddr* address, int* addressLength)
 
 namespace {
 
-// connect and ConnectWithin: the same checks around different waits.
-template <typename Call>
-int Connect(SOCKET s, int addressLength, Call call)
+// connect and ConnectWithin, with the deadline that deadlineOf gives the
+// socket. The connect that starts the attempt fails with EINPROGRESS; once
+// the socket is writable, the attempt is over, and connect called again
+// tells how it went.
+template <typename DeadlineOf>
+int Connect(SOCKET s, const struct sockaddr* address, int addressLength, DeadlineOf deadlineOf)
 {
     RecordPtr record = Lookup(s);
     if (record == nullptr)
         return SOCKET_ERROR;
     if (addressLength < 0)
         return Fail(EINVAL);
-    const int result = call(record->fd, static_cast<socklen_t>(addressLength));
+    const WaitLimit limit = LimitOf(*record, 0, deadlineOf(*record));
+    const int result = WaitFor(*record, POLLOUT, limit, [&] {
+        return posix::connect(record->fd, address, static_cast<socklen_t>(addressLength));
+    });
     const int error = errno;
-    return Succeeded(*record, result, WaitError(*record, 0, error)) ? 0 : SOCKET_ERROR;
+    return Succeeded(*record, result, error) ? 0 : SOCKET_ERROR;
 }
 
 }  // namespace
 
+// As on this system, the send time-out bounds a blocking connect.
 int connect(SOCKET s, const struct sockaddr* address, int addressLength)
 {
-    return Connect(s, addressLength, [&](int fd, socklen_t length) {
-        return posix::connect(fd, address, length);
-    });
+    return Connect(s, address, addressLength,
+                   [](const SocketRecord& record) { return DeadlineAfter(record.sendTimeoutMs); });
 }
 
 int ConnectWithin(SOCKET s, const struct sockaddr* address, int addressLength, DWORD milliseconds)
 {
-    const int timeoutMs = milliseconds > INT_MAX ? INT_MAX : static_cast<int>(milliseconds);
-    return Connect(s, addressLength, [&](int fd, socklen_t length) {
-        return posix::connect_within(fd, address, length, timeoutMs);
-    });
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    return Connect(s, address, addressLength, [deadline](const SocketRecord&) { return deadline; });
 }
+
+namespace {
+
+// Sends all count bytes, as a blocking send does, or as many as went before
+// its wait ran out or it failed; a send that may not wait sends what fits
+// at once.
+ssize_t Send(const SocketRecord& record, const char* bytes, size_t count, int flags, const sockaddr* to,
+             socklen_t toLength)
+{
+    const WaitLimit limit = LimitOf(record, flags, DeadlineAfter(record.sendTimeoutMs));
+    size_t sent = 0;
+    do {
+        const ssize_t part = WaitFor(record, POLLOUT, limit, [&] {
+            return posix::sendto(record.fd, bytes + sent, count - sent, flags, to, toLength);
+        });
+        if (part < 0)
+            return sent > 0 ? static_cast<ssize_t>(sent) : part;
+        sent += static_cast<size_t>(part);
+    } while (limit && sent < count);
+    return static_cast<ssize_t>(sent);
+}
+
+}  // namespace
 
 int sendto(SOCKET s, const char* bytes, int count, int flags, const struct sockaddr* to,
            int toLength)
@@ -407,11 +492,10 @@ int sendto(SOCKET s, const char* bytes, int count, int flags, const struct socka
     // along (the server's, or the peer's from accept) is not needed.
     const bool stream = record->type == SOCK_STREAM;
     // MSG_NOSIGNAL: a peer that has gone away gives EPIPE, not SIGPIPE.
-    const ssize_t sent = posix::sendto(record->fd, bytes, static_cast<size_t>(count),
-                                       flags | MSG_NOSIGNAL, stream ? nullptr : to,
-                                       stream ? 0 : static_cast<socklen_t>(toLength));
+    const ssize_t sent = Send(*record, bytes, static_cast<size_t>(count), flags | MSG_NOSIGNAL,
+                              stream ? nullptr : to, stream ? 0 : static_cast<socklen_t>(toLength));
     const int error = errno;
-    if (!Succeeded(*record, sent, WaitError(*record, flags, error)))
+    if (!Succeeded(*record, sent, error))
         return SOCKET_ERROR;
     return static_cast<int>(sent);
 }
@@ -427,10 +511,13 @@ int recvfrom(SOCKET s, char* buffer, int count, int flags, struct sockaddr* from
     socklen_t length;
     if (!ReadLength(from, fromLength, &length))
         return SOCKET_ERROR;
-    const ssize_t received = posix::recvfrom(record->fd, buffer, static_cast<size_t>(count), flags,
-                                             from, from != nullptr ? &length : nullptr);
+    const WaitLimit limit = LimitOf(*record, flags, DeadlineAfter(record->receiveTimeoutMs));
+    const ssize_t received = WaitFor(*record, POLLIN, limit, [&] {
+        return posix::recvfrom(record->fd, buffer, static_cast<size_t>(count), flags, from,
+                               from != nullptr ? &length : nullptr);
+    });
     const int error = errno;
-    if (!Succeeded(*record, received, WaitError(*record, flags, error)))
+    if (!Succeeded(*record, received, error))
         return SOCKET_ERROR;
     WriteLength(from, fromLength, length);
     return static_cast<int>(received);
@@ -486,7 +573,7 @@ int setsockopt(SOCKET s, int level, int option, const char* value, int valueLeng
         return SOCKET_ERROR;
     if (valueLength < 0)
         return Fail(EINVAL);
-    if (level == SOL_SOCKET && (option == SO_RCVTIMEO || option == SO_SNDTIMEO))
+    if (IsTimeout(level, option))
         return SetTimeout(*record, option, value, valueLength);
     if (level == SOL_SOCKET && option == SO_EXCLUSIVEADDRUSE)
         return SetExclusive(*record, value, valueLength);
@@ -505,8 +592,10 @@ int getsockopt(SOCKET s, int level, int option, char* value, int* valueLength)
         return Fail(EFAULT);
     if (*valueLength < 0)
         return Fail(EINVAL);
+    if (IsTimeout(level, option))
+        return WriteOption(TimeoutOf(*record, option).load(), value, valueLength);
     if (level == SOL_SOCKET && option == SO_EXCLUSIVEADDRUSE)
-        return GetExclusive(*record, value, valueLength);
+        return WriteOption<BOOL>(record->exclusive.load() ? TRUE : FALSE, value, valueLength);
     socklen_t length = static_cast<socklen_t>(*valueLength);
     const int result = posix::getsockopt(record->fd, level, option, value, &length);
     const int error = errno;
@@ -522,8 +611,9 @@ int closesocket(SOCKET s)
     if (record == nullptr)
         return SOCKET_ERROR;
     record->closed.store(true);
-    // Wakes a call blocked on the socket in another thread (it then sees the
-    // closed flag). An unconnected socket reports ENOTCONN, which is harmless.
+    // Wakes a call waiting on the socket in another thread: its poll sees
+    // the socket shut down, and the call the closed flag. An unconnected
+    // socket reports ENOTCONN, which is harmless; it wakes all the same.
     // Out of the table, the record gains no new holder: with none but this
     // one, no call is under way, and the descriptor's close does it all.
     if (record.use_count() > 1)

@@ -105,8 +105,9 @@ int getpeername(SOCKET s, struct sockaddr* address, int* addressLength);
 int getsockname(SOCKET s, struct sockaddr* address, int* addressLength);
 int shutdown(SOCKET s, int how);
 // SO_RCVTIMEO and SO_SNDTIMEO take a DWORD of milliseconds, as on the
-// platform; a wait that runs out fails with ETIMEDOUT. A signal, or a stop
-// and continue of the process, neither ends a wait nor lengthens it.
+// platform; a wait that runs out fails with ETIMEDOUT, within a few
+// milliseconds of the time-out however long it is. A signal, or a stop and
+// continue of the process, neither ends a wait nor lengthens it.
 int setsockopt(SOCKET s, int level, int option, const char* value, int valueLength);
 // Reads an option as setsockopt takes it; *valueLength holds the room and
 // gets the size written.

@@ -3,10 +3,13 @@
 #include "platform/linux/winsock2.h"
 #include "platform/extensions.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -89,12 +92,13 @@ auto RunAsync(Call call)
     });
 }
 
-// Waits for a helper thread's call. A call still running after wakeLimit
+// Waits for a helper thread's call. A call still running after limit
 // fails the test, and closing its socket then ends it.
 template <typename Result>
-void Finish(std::future<Outcome<Result>>& call, Socket& socket, Outcome<Result>* outcome)
+void Finish(std::future<Outcome<Result>>& call, Socket& socket, Outcome<Result>* outcome,
+            Clock::duration limit = wakeLimit)
 {
-    if (call.wait_for(wakeLimit) != std::future_status::ready) {
+    if (call.wait_for(limit) != std::future_status::ready) {
         socket.close();
         FAIL() << "the call did not end in time";
     }
@@ -528,6 +532,50 @@ TEST(SocketSend, ConnectedStreamIgnoresTheDestination)
     EXPECT_EQ(received, message);
 }
 
+// A blocking send sends everything, however many times the socket buffers
+// fill, while the peer reads.
+TEST(SocketSend, ABlockingSendSendsAllWhileThePeerReads)
+{
+    constexpr int size = 16 << 20;
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(SetTimeout(connection.client.get(), SO_SNDTIMEO, safetyTimeoutMs), 0);
+    ASSERT_EQ(SetTimeout(connection.server.get(), SO_RCVTIMEO, safetyTimeoutMs), 0);
+    const SOCKET server = connection.server.get();
+    auto drained = RunAsync([server] {
+        std::vector<char> buffer(size);
+        return ReceiveAll(server, buffer.data(), size);
+    });
+    const std::vector<char> bulk(size, 'b');
+    EXPECT_EQ(sendto(connection.client.get(), bulk.data(), size, 0, nullptr, 0), size) << WSAGetLastError();
+    Outcome<int> outcome{};
+    ASSERT_NO_FATAL_FAILURE(Finish(drained, connection.server, &outcome));
+    EXPECT_EQ(outcome.result, size) << outcome.error;
+}
+
+// One whose peer reads nothing sends what fits before its time-out runs
+// out, and says how much that was.
+TEST(SocketSend, ABlockingSendThatRunsOutCountsWhatWent)
+{
+    constexpr int size = 64 << 20;
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(SetTimeout(connection.client.get(), SO_SNDTIMEO, 200), 0);
+    const std::vector<char> bulk(size, 'b');
+    const auto start = Clock::now();
+    const int sent = sendto(connection.client.get(), bulk.data(), size, 0, nullptr, 0);
+    EXPECT_GE(Clock::now() - start, 200ms);
+    ASSERT_GT(sent, 0) << WSAGetLastError();
+    ASSERT_LT(sent, size);
+    ASSERT_EQ(SetTimeout(connection.server.get(), SO_RCVTIMEO, safetyTimeoutMs), 0);
+    std::vector<char> buffer(sent);
+    EXPECT_EQ(ReceiveAll(connection.server.get(), buffer.data(), sent), sent);
+    // And not a byte more.
+    ASSERT_EQ(shutdown(connection.client.get(), SD_SEND), 0);
+    char extra;
+    EXPECT_EQ(recvfrom(connection.server.get(), &extra, 1, 0, nullptr, nullptr), 0);
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(SocketTimeout, ReceiveRunsOutAfterTheMilliseconds)
@@ -547,8 +595,41 @@ TEST(SocketTimeout, ReceiveRunsOutAfterTheMilliseconds)
     EXPECT_GE(outcome.elapsed, 250ms);
 }
 
-// A signal handled on the waiting thread does not end its wait, even with
-// a time-out set (which stops the system from restarting the call).
+// A long wait ends at its deadline, not when the system's timer wheel next
+// looks: that rounds a socket time-out of a few seconds up by as much as
+// a tenth of it (to a multiple of 256 ms for 2.5 s, at 250 Hz). Of eight
+// waits started 40 ms apart, across all of that, one would end 200 ms late.
+TEST(SocketTimeout, ALongWaitEndsAtItsDeadline)
+{
+    constexpr auto timeout = 2500ms;
+    constexpr auto lateness = 60ms;
+    std::array<Connection, 8> connections;
+    for (Connection& connection : connections) {
+        ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+        ASSERT_EQ(SetTimeout(connection.client.get(), SO_RCVTIMEO, static_cast<DWORD>(timeout.count())), 0);
+    }
+    std::vector<std::future<Outcome<int>>> waits;
+    for (Connection& connection : connections) {
+        const SOCKET handle = connection.client.get();
+        waits.push_back(RunAsync([handle] {
+            char byte;
+            return recvfrom(handle, &byte, 1, 0, nullptr, nullptr);
+        }));
+        std::this_thread::sleep_for(40ms);
+    }
+    for (size_t i = 0; i < waits.size(); ++i) {
+        SCOPED_TRACE(i);
+        Outcome<int> outcome{};
+        ASSERT_NO_FATAL_FAILURE(Finish(waits[i], connections[i].client, &outcome, timeout + wakeLimit));
+        EXPECT_EQ(outcome.result, SOCKET_ERROR);
+        EXPECT_EQ(outcome.error, ETIMEDOUT);
+        EXPECT_GE(outcome.elapsed, timeout);
+        EXPECT_LE(outcome.elapsed, timeout + lateness);
+    }
+}
+
+// A signal handled on the waiting thread does not end its wait, though
+// the system cuts a wait with a time-out short at every such signal.
 TEST(SocketTimeout, ASignalDoesNotEndTheWait)
 {
     struct sigaction quiet = {};
@@ -632,11 +713,63 @@ TEST(SocketTimeout, AnInterruptedWaitKeepsItsDeadline)
             EXPECT_GE(outcome.elapsed, 250ms) << signalled;
             EXPECT_LT(outcome.elapsed, 1200ms) << signalled;
         }
-        // The signals came; the wait without them shows that the socket's
-        // time-out was put back in full.
+        // The signals came; the wait without them shows that they left the
+        // socket's time-out whole.
         EXPECT_GE(caught.load(), 3);
         sigaction(SIGUSR1, &previous, nullptr);
     }
+}
+
+// What a receive in a copy of this process returned, and what it took.
+struct ChildOutcome {
+    int result;
+    int error;
+    long long elapsedMs;
+};
+
+// Receives one byte on s in a copy of this process, which is stopped for
+// stopLength from 100 ms into the wait, then continued. The copy calls only
+// the stand-in, which takes no lock that another thread could hold here.
+void ReceiveInStoppedChild(SOCKET s, std::chrono::milliseconds stopLength, ChildOutcome* outcome)
+{
+    int report[2];
+    ASSERT_EQ(pipe2(report, O_CLOEXEC), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const auto start = Clock::now();
+        char byte;
+        ChildOutcome result{recvfrom(s, &byte, 1, 0, nullptr, nullptr), WSAGetLastError(), 0};
+        result.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        _exit(write(report[1], &result, sizeof result) == sizeof result ? 0 : 1);
+    }
+    close(report[1]);
+    std::this_thread::sleep_for(100ms);
+    kill(child, SIGSTOP);
+    std::this_thread::sleep_for(stopLength);
+    kill(child, SIGCONT);
+    int status = 0;
+    const bool ended = waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const bool read = ::read(report[0], outcome, sizeof *outcome) == sizeof *outcome;
+    close(report[0]);
+    ASSERT_TRUE(ended && read) << "the copy ended with status " << status;
+}
+
+// A stop of the process neither ends a wait nor moves its deadline: a
+// wait that runs out while the process is stopped ends as soon as it goes
+// on, rather than waiting what was left when it stopped.
+TEST(SocketTimeout, AStopOfTheProcessDoesNotMoveTheDeadline)
+{
+    Connection connection;
+    ASSERT_NO_FATAL_FAILURE(Connect(AF_INET, &connection));
+    ASSERT_EQ(SetTimeout(connection.client.get(), SO_RCVTIMEO, 1000), 0);
+    ChildOutcome outcome{};
+    ASSERT_NO_FATAL_FAILURE(ReceiveInStoppedChild(connection.client.get(), 1500ms, &outcome));
+    EXPECT_EQ(outcome.result, SOCKET_ERROR);
+    EXPECT_EQ(outcome.error, ETIMEDOUT);
+    // Continued 1.6 s into a wait of 1 s; another 0.9 s if the stop moved the deadline.
+    EXPECT_GE(outcome.elapsedMs, 1500);
+    EXPECT_LT(outcome.elapsedMs, 2000);
 }
 
 TEST(SocketTimeout, SendRunsOutWhenThePeerReadsNothing)
@@ -690,6 +823,21 @@ TEST(SocketTimeout, CallsThatMustNotWaitSayWouldBlock)
     ASSERT_EQ(listen(listener.get(), SOMAXCONN), 0);
     EXPECT_EQ(accept(listener.get(), nullptr, nullptr), INVALID_SOCKET);
     EXPECT_EQ(WSAGetLastError(), EAGAIN);
+}
+
+TEST(SocketTimeout, OptionReadsBackAsSet)
+{
+    Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_EQ(SetTimeout(s.get(), SO_RCVTIMEO, 2500), 0);
+    for (const auto& [option, expected] : {std::pair{SO_RCVTIMEO, 2500u}, std::pair{SO_SNDTIMEO, 0u}}) {
+        SCOPED_TRACE(option);
+        DWORD milliseconds = 1;
+        int length = sizeof milliseconds;
+        ASSERT_EQ(getsockopt(s.get(), SOL_SOCKET, option, reinterpret_cast<char*>(&milliseconds), &length),
+                  0);
+        EXPECT_EQ(milliseconds, expected);
+        EXPECT_EQ(length, static_cast<int>(sizeof milliseconds));
+    }
 }
 
 TEST(SocketTimeout, OptionNeedsAWholeDword)
