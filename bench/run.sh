@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks and runs them all, printing each result line: the
 # Linux build, then the Windows build under Wine. Needs what `setup.sh
-# test` and `setup.sh windows` install. Takes about a quarter of an hour.
+# test` and `setup.sh windows` install. Takes about half an hour.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$here/build-bench"
@@ -26,7 +26,7 @@ echo "== 5. log line cost (three runs)"
 for run in 1 2 3; do
     QT_QPA_PLATFORM=offscreen "$build/bench/log_bench" 1000000
 done
-echo "== 6. odd peers (Linux): a silent client while the program is stopped for 1 s, a client behind 50 resetting peers"
+echo "== 6. odd peers (Linux): a silent client while the program is stopped for 1 s, a client behind 50 resetting peers, a silent server"
 xvfb-run -a -s "-screen 0 1024x768x24 -noreset" env QT_QPA_PLATFORM=xcb "$here/bench/peer_faults.py" "$build/quillomarde"
 
 # The display-stall runs stop an X server of their own with SIGSTOP.
@@ -49,7 +49,7 @@ stalled "$build/bench/server_bench" --stall 60
 windows="$here/build-windows-bench"
 cmake -S "$here" -B "$windows" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BENCH=ON -DBUILD_TESTING=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$here/platform/win32/toolchain.cmake" >/dev/null
-cmake --build "$windows" --parallel --target bench_servers >/dev/null
+cmake --build "$windows" --parallel --target bench_servers quillomarde >/dev/null
 export WINEPREFIX="$windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$here/platform/win32/wine_prefix.sh" >/dev/null 2>&1
 export QUILLO_WINE=/usr/lib/wine/wine64 QUILLO_BENCH_SERVERS="$windows/bench/bench_servers.exe"
@@ -57,4 +57,6 @@ echo "== 8. Windows build under Wine against a bare Winsock loop under Wine, dia
 xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$build/bench/server_bench" 2000 10
 echo "== 9. display stopped for 60 s while 4 clients send (Windows build under Wine)"
 stalled "$build/bench/server_bench" --stall 60
+echo "== 10. odd peers (Windows build under Wine)"
+xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$here/bench/peer_faults.py" "$QUILLO_WINE" "$windows/quillomarde.exe"
 /usr/lib/wine/wineserver64 -k || true
