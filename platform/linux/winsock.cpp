@@ -48,6 +48,9 @@ struct SocketRecord {
     // SO_RCVTIMEO and SO_SNDTIMEO as set, in milliseconds; 0 is no limit.
     std::atomic<DWORD> receiveTimeoutMs{0};
     std::atomic<DWORD> sendTimeoutMs{0};
+    // A reset that came after the connection was made but before connect
+    // learnt how its attempt went; the next send or receive reports it.
+    std::atomic<int> pendingError{0};
 };
 
 using RecordPtr = std::shared_ptr<SocketRecord>;
@@ -425,7 +428,9 @@ namespace {
 // connect and ConnectWithin, with the deadline that deadlineOf gives the
 // socket. The connect that starts the attempt fails with EINPROGRESS; once
 // the socket is writable, the attempt is over, and connect called again
-// tells how it went.
+// tells how it went. A peer that accepted and reset at once has been
+// connected to, as a blocking connect would have said: its reset is the
+// next send's or receive's (a refused attempt fails with ECONNREFUSED).
 template <typename DeadlineOf>
 int Connect(SOCKET s, const struct sockaddr* address, int addressLength, DeadlineOf deadlineOf)
 {
@@ -439,6 +444,10 @@ int Connect(SOCKET s, const struct sockaddr* address, int addressLength, Deadlin
         return posix::connect(record->fd, address, static_cast<socklen_t>(addressLength));
     });
     const int error = errno;
+    if (result < 0 && error == ECONNRESET && !record->closed.load()) {
+        record->pendingError.store(error);
+        return 0;
+    }
     return Succeeded(*record, result, error) ? 0 : SOCKET_ERROR;
 }
 
@@ -458,6 +467,13 @@ int ConnectWithin(SOCKET s, const struct sockaddr* address, int addressLength, D
 }
 
 namespace {
+
+// Fails with the reset that connect left for this call, if there is one.
+bool TookPendingError(SocketRecord& record)
+{
+    const int error = record.pendingError.exchange(0);
+    return error != 0 && !Refuse(error);
+}
 
 // Sends all count bytes, as a blocking send does, or as many as went before
 // its wait ran out or it failed; a send that may not wait sends what fits
@@ -488,6 +504,8 @@ int sendto(SOCKET s, const char* bytes, int count, int flags, const struct socka
         return SOCKET_ERROR;
     if (count < 0 || toLength < 0)
         return Fail(EINVAL);
+    if (TookPendingError(*record))
+        return SOCKET_ERROR;
     // A connected stream has one destination; the address a caller passes
     // along (the server's, or the peer's from accept) is not needed.
     const bool stream = record->type == SOCK_STREAM;
@@ -509,7 +527,7 @@ int recvfrom(SOCKET s, char* buffer, int count, int flags, struct sockaddr* from
     if (count < 0)
         return Fail(EINVAL);
     socklen_t length;
-    if (!ReadLength(from, fromLength, &length))
+    if (!ReadLength(from, fromLength, &length) || TookPendingError(*record))
         return SOCKET_ERROR;
     const WaitLimit limit = LimitOf(*record, flags, DeadlineAfter(record->receiveTimeoutMs));
     const ssize_t received = WaitFor(*record, POLLIN, limit, [&] {

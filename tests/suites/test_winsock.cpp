@@ -2,6 +2,7 @@
 // system's choice (bind to port 0), and every wait is bounded.
 #include "platform/linux/winsock2.h"
 #include "platform/extensions.h"
+#include "tests/support/raw_peer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -513,6 +514,35 @@ TEST(SocketSend, ToPeerThatResetFailsWithoutSignal)
     ASSERT_EQ(connection.server.close(), 0);
     const int error = SendUntilFailure(connection.client.get());
     EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << error;
+}
+
+// A peer that accepts and resets at once was connected to, as a blocking
+// connect on either system says, however soon its reset comes: the reset
+// is the next receive's. Repeated, since it is a matter of timing.
+TEST(SocketConnect, APeerThatResetsAtOnceWasConnectedTo)
+{
+    constexpr int ROUNDS = 1000;
+    const int listener = raw::Listen(raw::Family::V4);
+    ASSERT_GE(listener, 0);
+    Address address;
+    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, std::to_string(raw::LocalPort(listener)), 0, &address));
+    std::thread server([&] {
+        for (int i = 0; i < ROUNDS; ++i)
+            raw::Reset(raw::Accept(listener, static_cast<int>(safetyTimeoutMs)));
+    });
+    int connected = 0;
+    int resetSeen = 0;
+    for (int i = 0; i < ROUNDS; ++i) {
+        Socket client(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        connected += ConnectWithin(client.get(), address.get(), address.length, safetyTimeoutMs) == 0;
+        char byte;
+        resetSeen += recvfrom(client.get(), &byte, 1, 0, nullptr, nullptr) == SOCKET_ERROR &&
+                     WSAGetLastError() == WSAECONNRESET;
+    }
+    server.join();
+    raw::Close(listener);
+    EXPECT_EQ(connected, ROUNDS);
+    EXPECT_EQ(resetSeen, ROUNDS);
 }
 
 TEST(SocketSend, ConnectedStreamIgnoresTheDestination)
