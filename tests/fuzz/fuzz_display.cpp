@@ -11,13 +11,13 @@
 #include <string_view>
 #include <vector>
 
-#include <QChar>
 #include <QList>
 #include <QStringView>
 
 #include "core/event_log.h"
 #include "platform/extensions.h"
 #include "tests/fuzz/text_model.h"
+#include "tests/support/unicode_judge.h"
 #include "transport/echo_message.h"
 #include "transport/message_text.h"
 
@@ -49,28 +49,8 @@ EchoMessage MessageFrom(const uint8_t* bytes, size_t size)
     return message;
 }
 
-// Whether Unicode, by Qt's tables rather than the program's own list, has
-// the character hide text, reorder it or break its line: C1 controls,
-// line and paragraph separators and format characters. Characters newer
-// than Qt's tables are left unjudged.
-enum class Judged { Shown, Replaced, Either };
-Judged Expected(char32_t character)
-{
-    switch (QChar::category(character)) {
-    case QChar::Other_Control:
-    case QChar::Other_Format:
-    case QChar::Separator_Line:
-    case QChar::Separator_Paragraph:
-        return Judged::Replaced;
-    case QChar::Other_NotAssigned:
-        return Judged::Either;
-    default:
-        return Judged::Shown;
-    }
-}
-
 // The display's promise, said of decoded text: C0 control characters as
-// their pictures, and those Expected judges replaced as U+FFFD.
+// their pictures, and those Unicode's tables judge replaced as U+FFFD.
 bool ShownAsPromised(std::u16string_view text, std::u16string_view shown)
 {
     const QList<uint> characters = QStringView(text).toUcs4();
@@ -80,7 +60,7 @@ bool ShownAsPromised(std::u16string_view text, std::u16string_view shown)
     for (qsizetype i = 0; i < characters.size(); ++i) {
         const char32_t character = characters[i];
         const bool control = character < 0x20 || character == 0x7F;
-        const Judged judged = control ? Judged::Shown : Expected(character);
+        const Judged judged = control ? Judged::Shown : JudgedByUnicode(character);
         char32_t promised = judged == Judged::Replaced ? model::replacement : character;
         if (control)
             promised = character == 0x7F ? 0x2421 : 0x2400 + character;

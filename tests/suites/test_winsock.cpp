@@ -855,7 +855,8 @@ TEST(SocketTimeout, CallsThatMustNotWaitSayWouldBlock)
     EXPECT_EQ(WSAGetLastError(), EAGAIN);
 }
 
-TEST(SocketTimeout, OptionReadsBackAsSet)
+// A time-out reads back as set, and takes a whole DWORD.
+TEST(SocketTimeout, OptionReadsBackAsSetAndNeedsAWholeDword)
 {
     Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     ASSERT_EQ(SetTimeout(s.get(), SO_RCVTIMEO, 2500), 0);
@@ -868,11 +869,6 @@ TEST(SocketTimeout, OptionReadsBackAsSet)
         EXPECT_EQ(milliseconds, expected);
         EXPECT_EQ(length, static_cast<int>(sizeof milliseconds));
     }
-}
-
-TEST(SocketTimeout, OptionNeedsAWholeDword)
-{
-    Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     const WORD tooShort = 100;
     EXPECT_EQ(setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&tooShort),
                          sizeof tooShort),
