@@ -213,9 +213,11 @@ LRESULT NamedObject(HWND field, WPARAM wParam, bool comboBox)
     BSTR name = LabelText(field);
     if (name == nullptr)
         return 0;
-    // Handing an object over marshals it, which needs COM on this thread;
-    // it stays for the thread's life, since readers may hold the object.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // Handing an object over marshals it, which needs COM on this thread:
+    // started at the first request, it stays for the thread's life, since
+    // readers may hold the object.
+    thread_local const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    (void)com;
     IAccessible* standard = nullptr;
     if (FAILED(CreateStdAccessibleObject(field, OBJID_CLIENT, __uuidof(IAccessible),
                                          reinterpret_cast<void**>(&standard)))) {
