@@ -4,6 +4,7 @@
 
 #include <netdb.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -82,6 +83,12 @@ int setsockopt(int fd, int level, int option, const void* value, socklen_t lengt
 int getsockopt(int fd, int level, int option, void* value, socklen_t* length)
 {
     return ::getsockopt(fd, level, option, value, length);
+}
+
+int set_blocking(int fd, bool blocking)
+{
+    int nonBlocking = blocking ? 0 : 1;
+    return ::ioctl(fd, FIONBIO, &nonBlocking);
 }
 
 int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result)

@@ -7,10 +7,12 @@
 
 #include <chrono>
 
-// The stand-ins keep every descriptor non-blocking, so that none of these
-// calls waits in the system: one that would have to fails with EAGAIN
-// (connect with EINPROGRESS, or EALREADY while its attempt goes on), and
-// the stand-in waits with wait_ready for as long as the platform would.
+// The stand-ins keep descriptors non-blocking, so that none of these calls
+// waits in the system: one that would have to fails with EAGAIN (connect
+// with EINPROGRESS, or EALREADY while its attempt goes on), and the
+// stand-in waits with wait_ready for as long as the platform would. The
+// one exception is a listener whose accept may wait without end, which
+// the stand-in lets block in the system (set_blocking).
 namespace posix {
 
 using Clock = std::chrono::steady_clock;
@@ -31,6 +33,9 @@ int shutdown(int fd, int how);
 int close(int fd);
 int setsockopt(int fd, int level, int option, const void* value, socklen_t length);
 int getsockopt(int fd, int level, int option, void* value, socklen_t* length);
+// Makes fd's calls wait in the system (blocking true) or fail with EAGAIN
+// instead; 0, or -1 with errno.
+int set_blocking(int fd, bool blocking);
 int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result);
 void freeaddrinfo(addrinfo* list);
 int getnameinfo(const sockaddr* address, socklen_t length, char* host, socklen_t hostSize,

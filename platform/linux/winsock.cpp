@@ -1,9 +1,9 @@
 // The socket stand-ins: SOCKET handles over this system's descriptors, with
-// errno codes as the per-thread last error. Every descriptor is
-// non-blocking: a call on a socket the program keeps blocking waits here,
-// with poll, for as long as the time-out the program set allows, which the
-// system's own socket time-outs would overrun (its timer wheel rounds a
-// 30 s one up by as much as 2 s).
+// errno codes as the per-thread last error. Descriptors are non-blocking:
+// a call on a socket the program keeps blocking waits here, with poll, for
+// as long as the time-out the program set allows, which the system's own
+// socket time-outs would overrun (its timer wheel rounds a 30 s one up by
+// as much as 2 s). An accept with no time-out at all waits in the system.
 //
 // winsock2.h comes first: it hides the system's declarations of the socket
 // calls, which posix_socket.h would otherwise bring in under their own names.
@@ -40,7 +40,8 @@ struct SocketRecord {
 
     const int fd;
     const int type;  // SOCK_STREAM, SOCK_DGRAM, ... without the creation flags
-    const bool nonBlocking;  // as the program made it; the descriptor always is
+    const bool nonBlocking;  // as the program made it; the descriptor is too, unless accept made it block
+    std::atomic<bool> descriptorBlocks{false};  // the descriptor's own mode, set by accept only
     std::atomic<bool> closed{false};  // set by closesocket
     // SO_EXCLUSIVEADDRUSE as set; Linux never lets another socket bind a
     // listener's port anyway (short of SO_REUSEPORT, which nothing here sets).
@@ -397,6 +398,41 @@ int listen(SOCKET s, int backlog)
     return Succeeded(*record, result, error) ? 0 : SOCKET_ERROR;
 }
 
+namespace {
+
+// Makes record's descriptor block, or not, unless it already does as asked.
+bool DescriptorBlocks(SocketRecord& record, bool blocks)
+{
+    if (record.descriptorBlocks.load() == blocks)
+        return true;
+    if (posix::set_blocking(record.fd, blocks) != 0)
+        return false;
+    record.descriptorBlocks.store(blocks);
+    return true;
+}
+
+// An accept that waits without end waits in the system's own accept: a
+// wait in poll and a second accept cost a busy server up to a tenth of its
+// time. closesocket's shutdown ends it as it ends a poll, and a signal does
+// not. Falls back on poll when the descriptor's mode cannot be changed.
+template <typename Call>
+int Accept(SocketRecord& record, const WaitLimit& limit, Call call)
+{
+    if (limit && *limit == Clock::time_point::max() && DescriptorBlocks(record, true)) {
+        int fd = call();
+        while (fd < 0 && errno == EINTR && !record.closed.load())
+            fd = call();
+        return fd;
+    }
+    if (!DescriptorBlocks(record, false))
+        return -1;
+    // Another thread may take the connection that made the socket ready;
+    // the wait then goes on.
+    return WaitFor(record, POLLIN, limit, call);
+}
+
+}  // namespace
+
 SOCKET accept(SOCKET s, struct sockaddr* address, int* addressLength)
 {
     RecordPtr record = Lookup(s);
@@ -406,9 +442,7 @@ SOCKET accept(SOCKET s, struct sockaddr* address, int* addressLength)
     if (!ReadLength(address, addressLength, &length))
         return INVALID_SOCKET;
     const WaitLimit limit = LimitOf(*record, 0, DeadlineAfter(record->receiveTimeoutMs));
-    // Another thread may take the connection that made the socket ready;
-    // the wait then goes on.
-    const int fd = WaitFor(*record, POLLIN, limit, [&] {
+    const int fd = Accept(*record, limit, [&] {
         return posix::accept(record->fd, address, address != nullptr ? &length : nullptr);
     });
     const int error = errno;

@@ -338,6 +338,28 @@ TEST(SocketClose, WakesAcceptBlockedInAnotherThread)
     ExpectCloseWakes(listener, accepted, INVALID_SOCKET);
 }
 
+// Without a time-out, accept waits in the system rather than in poll; the
+// close must end that wait too. Should it not, a connection ends it, so
+// that the test fails rather than hangs.
+TEST(SocketClose, WakesAcceptThatWaitsWithoutEnd)
+{
+    Socket listener;
+    std::string port;
+    ASSERT_NO_FATAL_FAILURE(Listen(AF_INET, &listener, &port));
+    const SOCKET handle = listener.get();
+    auto accepted = RunAsync([handle] { return accept(handle, nullptr, nullptr); });
+    ASSERT_EQ(accepted.wait_for(blockProof), std::future_status::timeout);
+    ASSERT_EQ(listener.close(), 0);
+    if (accepted.wait_for(wakeLimit) != std::future_status::ready) {
+        raw::Fd rescue(raw::Connect(raw::Family::V4, std::stoi(port), static_cast<int>(safetyTimeoutMs)));
+        accepted.wait();
+        FAIL() << "closesocket did not end the accept";
+    }
+    const auto outcome = accepted.get();
+    EXPECT_EQ(outcome.result, INVALID_SOCKET);
+    EXPECT_EQ(outcome.error, EBADF);
+}
+
 TEST(SocketClose, WakesReceiveBlockedInAnotherThread)
 {
     Connection connection;
@@ -686,6 +708,24 @@ TEST(SocketTimeout, ASignalDoesNotEndTheWait)
     waiter.join();
     EXPECT_EQ(result.load(), 1) << error.load();
 
+    // Nor an accept that waits without end, in the system.
+    Socket listener;
+    std::string port;
+    ASSERT_NO_FATAL_FAILURE(Listen(AF_INET, &listener, &port));
+    std::atomic<SOCKET> acceptedHandle{INVALID_SOCKET};
+    std::thread acceptor([&] {
+        acceptedHandle = accept(listener.get(), nullptr, nullptr);
+        error = WSAGetLastError();
+    });
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(20ms);
+        pthread_kill(acceptor.native_handle(), SIGUSR1);
+    }
+    raw::Fd client(raw::Connect(raw::Family::V4, std::stoi(port), static_cast<int>(safetyTimeoutMs)));
+    acceptor.join();
+    EXPECT_NE(acceptedHandle.load(), INVALID_SOCKET) << error.load();
+    Socket served(acceptedHandle.load());
+
     // Nor does it end a connect that waits for room in a full queue.
     FullListener full;
     ASSERT_NO_FATAL_FAILURE(MakeFullListener(&full));
@@ -823,11 +863,16 @@ TEST(SocketTimeout, SendRunsOutWhenThePeerReadsNothing)
     EXPECT_EQ(outcome.error, ETIMEDOUT);
 }
 
+// Also after an accept without a time-out, which waited in the system.
 TEST(SocketTimeout, AcceptRunsOutWithoutClients)
 {
     Socket listener;
     std::string port;
     ASSERT_NO_FATAL_FAILURE(Listen(AF_INET, &listener, &port));
+    raw::Fd client(raw::Connect(raw::Family::V4, std::stoi(port), static_cast<int>(safetyTimeoutMs)));
+    ASSERT_TRUE(client.valid());
+    Socket served(accept(listener.get(), nullptr, nullptr));
+    ASSERT_NE(served.get(), INVALID_SOCKET) << WSAGetLastError();
     ASSERT_EQ(SetTimeout(listener.get(), SO_RCVTIMEO, 100), 0);
     const SOCKET handle = listener.get();
     auto accepted = RunAsync([handle] { return accept(handle, nullptr, nullptr); });
