@@ -14,18 +14,19 @@ namespace {
 
 // Waiting text goes into the log box at most once a display frame, and
 // less often when putting it in is slow (an edit control may take a few
-// microseconds a character): the next flush waits nine times as long as
-// the last one took, so that putting text in takes at most a tenth of the
-// dialog's thread however fast the lines come. That time includes painting
-// where the system paints at once (Windows); Qt lays out and paints later,
-// outside it. Lines that come faster wait longer, and the cap drops the
-// oldest of them while they wait, which is far cheaper than dropping them
-// from the log box. Yet a flush comes at least once a second: the time a
-// stalled display held up one must not hold up the next.
+// microseconds a character): the next flush waits nineteen times as long
+// as the last one took, so that putting text in takes at most a twentieth
+// of the dialog's thread however fast the lines come, and a busy server
+// keeps the processor for itself. That time includes painting where the
+// system paints at once (Windows); Qt lays out and paints later, outside
+// it. Lines that come faster wait longer, and the cap drops the oldest of
+// them while they wait, which is far cheaper than putting them into the
+// log box only to drop them from it. Yet a flush comes at least once a
+// second: the time a stalled display held up one must not hold up the next.
 const UINT_PTR LOG_FLUSH_TIMER = 0x4C4F;
 const ULONGLONG LOG_FRAME_MS = 16;
 const ULONGLONG LOG_SLOWEST_MS = 1000;
-const ULONGLONG LOG_FLUSH_SHARE = 10;
+const ULONGLONG LOG_FLUSH_SHARE = 20;
 
 // The dialog's thread only.
 bool flushScheduled = false;
