@@ -150,6 +150,12 @@ void Listen(int family, Socket* listener, std::string* port)
     ASSERT_NO_FATAL_FAILURE(BoundPort(listener->get(), port));
 }
 
+// A client of the system's own, connected to the IPv4 loopback port.
+raw::Fd RawClient(const std::string& port)
+{
+    return raw::Fd(raw::Connect(raw::Family::V4, std::stoi(port), static_cast<int>(safetyTimeoutMs)));
+}
+
 // A client connected to the server side that its listener accepted.
 struct Connection {
     Socket listener;
@@ -351,7 +357,7 @@ TEST(SocketClose, WakesAcceptThatWaitsWithoutEnd)
     ASSERT_EQ(accepted.wait_for(blockProof), std::future_status::timeout);
     ASSERT_EQ(listener.close(), 0);
     if (accepted.wait_for(wakeLimit) != std::future_status::ready) {
-        raw::Fd rescue(raw::Connect(raw::Family::V4, std::stoi(port), static_cast<int>(safetyTimeoutMs)));
+        raw::Fd rescue = RawClient(port);
         accepted.wait();
         FAIL() << "closesocket did not end the accept";
     }
@@ -721,7 +727,7 @@ TEST(SocketTimeout, ASignalDoesNotEndTheWait)
         std::this_thread::sleep_for(20ms);
         pthread_kill(acceptor.native_handle(), SIGUSR1);
     }
-    raw::Fd client(raw::Connect(raw::Family::V4, std::stoi(port), static_cast<int>(safetyTimeoutMs)));
+    raw::Fd client = RawClient(port);
     acceptor.join();
     EXPECT_NE(acceptedHandle.load(), INVALID_SOCKET) << error.load();
     Socket served(acceptedHandle.load());
@@ -869,7 +875,7 @@ TEST(SocketTimeout, AcceptRunsOutWithoutClients)
     Socket listener;
     std::string port;
     ASSERT_NO_FATAL_FAILURE(Listen(AF_INET, &listener, &port));
-    raw::Fd client(raw::Connect(raw::Family::V4, std::stoi(port), static_cast<int>(safetyTimeoutMs)));
+    raw::Fd client = RawClient(port);
     ASSERT_TRUE(client.valid());
     Socket served(accept(listener.get(), nullptr, nullptr));
     ASSERT_NE(served.get(), INVALID_SOCKET) << WSAGetLastError();
