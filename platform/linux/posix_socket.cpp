@@ -14,10 +14,13 @@
 
 namespace {
 
-// The system lets a poll end late by a thousandth of its length (its timer
-// slack: 30 ms for 30 s), so a longer wait stops this much short of its
-// end, and waits the rest with a poll of its own.
-constexpr std::chrono::milliseconds lastStretch{1000};
+// No poll of a wait lasts longer than this. The system lets a poll end
+// late by a thousandth of its length (its timer slack), five thousandths
+// in a process under nice, so a short slice keeps a wait of any length
+// within half a millisecond of its deadline. It also bounds what a stop
+// of the process can add where the poll is taken up again with its whole
+// time-out after the continue, as qemu-user does.
+constexpr std::chrono::milliseconds longestPoll{100};
 
 // How long the next poll of a wait until deadline lasts, in milliseconds
 // as poll takes them: -1 for no deadline. What is left is rounded up, so
@@ -27,10 +30,8 @@ int NextPoll(posix::Clock::time_point deadline)
     using namespace std::chrono;
     if (deadline == posix::Clock::time_point::max())
         return -1;
-    auto left = ceil<milliseconds>(deadline - posix::Clock::now());
-    if (left > lastStretch)
-        left -= lastStretch;
-    return static_cast<int>(std::clamp<milliseconds::rep>(left.count(), 0, INT_MAX));
+    const auto left = ceil<milliseconds>(deadline - posix::Clock::now());
+    return static_cast<int>(std::clamp<milliseconds::rep>(left.count(), 0, longestPoll.count()));
 }
 
 }  // namespace
@@ -111,6 +112,7 @@ int wait_ready(int fd, short events, Clock::time_point deadline)
         // poll, not ppoll: a stop of the process cuts the wait short, and
         // the system takes it up again after the continue, poll with the
         // end it had, ppoll for what was left when the stop came, afresh.
+        // Each slice ends on time either way; the deadline is the clock's.
         const int ready = ::poll(&descriptor, 1, NextPoll(deadline));
         if (ready > 0)
             return 0;
@@ -120,7 +122,7 @@ int wait_ready(int fd, short events, Clock::time_point deadline)
             errno = ETIMEDOUT;
             return -1;
         }
-        // A signal came, or a poll short of the deadline ended: what is
+        // A signal came, or a slice short of the deadline ended: what is
         // left of the wait goes on.
     }
 }

@@ -44,9 +44,12 @@ int getnameinfo(const sockaddr* address, socklen_t length, char* host, socklen_t
 // Waits until fd is ready for events (POLLIN, POLLOUT), has failed or is
 // shut down: 0 then; -1 with ETIMEDOUT once deadline has passed
 // (Clock::time_point::max() never does), or with the system's error.
-// However long the wait, it ends no more than two milliseconds after
-// deadline (short of delays in scheduling the thread), and a signal, or a
-// stop and continue of the process, neither ends it nor moves its deadline.
+// However long the wait, and also in a process under nice, the system's
+// timer slack lets it end at most half a millisecond after deadline; what
+// the scheduler adds before the thread runs again comes on top. A signal,
+// or a stop and continue of the process, neither ends it nor moves its
+// deadline; under an emulator that restarts an interrupted poll with its
+// whole time-out, a continue may add up to a tenth of a second.
 int wait_ready(int fd, short events, Clock::time_point deadline);
 
 }  // namespace posix
