@@ -18,8 +18,17 @@
 // move to the start when that text went.
 #define EM_DROPTEXT 0x04F2
 
-// connect, giving up after milliseconds with WSAETIMEDOUT.
-int ConnectWithin(SOCKET s, const struct sockaddr* address, int addressLength, DWORD milliseconds);
+// The most sockets WaitForConnects takes at once: the platform's select
+// takes no more by default.
+#define CONNECTS_WAITED_AT_MOST 64
+// Waits until the connect under way on at least one of count non-blocking
+// sockets is over, whether it connected or failed, or milliseconds have
+// passed. Sets ended[i] for each socket whose attempt is over (SO_ERROR
+// then tells how it went), clears it for the others, and returns how many
+// are over: 0, with
+// WSAETIMEDOUT as the last error, when the time ran out; SOCKET_ERROR
+// when the wait failed. A signal neither ends the wait nor lengthens it.
+int WaitForConnects(const SOCKET* sockets, int count, DWORD milliseconds, BOOL* ended);
 
 // printf-style wide formatting into buffer, which holds count characters
 // terminator included. Directives: %d %i %u %x %X %c %s (wide) %hs (narrow

@@ -6,7 +6,7 @@
 #include "core/event_log.h"
 #include "core/text.h"
 #include "frontend/resource.h"
-#include "platform/extensions.h"
+#include "transport/connect_race.h"
 #include "transport/deadline.h"
 #include "transport/echo_message.h"
 #include "transport/endpoint.h"
@@ -16,17 +16,6 @@ namespace {
 
 // Room for the data field's text: 99 characters and the terminator.
 const int DATA_FIELD_CHARS = 100;
-
-// Connects s to one resolved address before deadline; a non-stream
-// socket needs no connection.
-bool ConnectTo(SOCKET s, const addrinfo* server, ULONGLONG deadline)
-{
-    if (server->ai_socktype != SOCK_STREAM)
-        return true;
-    DWORD left = TimeLeft(deadline);
-    return left > 0 &&
-           ConnectWithin(s, server->ai_addr, static_cast<int>(server->ai_addrlen), left) != SOCKET_ERROR;
-}
 
 void BuildFromDataField(HWND dialog, EchoMessage* message)
 {
@@ -63,18 +52,13 @@ int ClientConnect(void)
         return 0;
     }
     ReplaceClientAddresses(list);
-    // Each address in turn, all within one deadline, until one answers.
-    ULONGLONG deadline = PeerDeadline();
-    bool created = false;
-    for (const addrinfo* server = list; server != nullptr; server = server->ai_next) {
-        SOCKET s = socket(server->ai_family, server->ai_socktype, server->ai_protocol);
-        ReplaceAndCloseOld(AppState.clientSocket, s);
-        if (s == INVALID_SOCKET)
-            continue;
-        created = true;
-        if (ConnectTo(s, server, deadline))
-            return 1;
-        ReplaceAndCloseOld(AppState.clientSocket, INVALID_SOCKET);
+    // The previous Send's connection goes before the next is made.
+    ReplaceAndCloseOld(AppState.clientSocket, INVALID_SOCKET);
+    BOOL created = FALSE;
+    SOCKET s = ConnectFirstAnswering(list, PeerDeadline(), &created);
+    if (s != INVALID_SOCKET) {
+        AppState.clientSocket.store(s);
+        return 1;
     }
     AppendLog(created ? TEXT("Connect to server failed\r\n") : TEXT("Client create socket failed\r\n"));
     return 0;

@@ -4,8 +4,9 @@
 #include <windows.h>
 
 // Resolves AppState's host and port and connects to the first address
-// that answers, trying each in turn within one peer deadline. Returns 1
-// with AppState.clientSocket connected, or 0 after logging why.
+// that answers, racing them within one peer deadline (connect_race.h),
+// after closing the previous Send's connection. Returns 1 with
+// AppState.clientSocket connected, or 0 after logging why.
 int ClientConnect(void);
 
 // Sends the dialog's data field as one message on AppState.clientSocket

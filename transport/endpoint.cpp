@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "core/event_log.h"
+
 namespace {
 
 const long LARGEST_PORT = 65535;
@@ -58,4 +60,17 @@ int ResolveEndpoint(const char* host, const char* port, int flags, addrinfo** li
 bool SystemChoosesPort(const char* port)
 {
     return port == nullptr || ReadPort(port) == 0;
+}
+
+void SetOptionOrLog(SOCKET s, int level, int option, DWORD value, LPCWSTR failure)
+{
+    if (setsockopt(s, level, option, reinterpret_cast<const char*>(&value), sizeof value) == SOCKET_ERROR)
+        AppendLog(failure, WSAGetLastError());
+}
+
+void AllowMappedAddresses(SOCKET s, int family)
+{
+    if (family == AF_INET6)
+        SetOptionOrLog(s, IPPROTO_IPV6, IPV6_V6ONLY, FALSE,
+                       TEXT("ERROR: setsockopt(IPV6_V6ONLY) failed with error = %d\r\n"));
 }

@@ -16,3 +16,12 @@ int ResolveEndpoint(const char* host, const char* port, int flags, addrinfo** li
 // Whether a port text leaves the port to the system: null, empty, or 0 in
 // any spelling the resolver reads as 0 ("+0", " 00", ...).
 bool SystemChoosesPort(const char* port);
+
+// Sets a boolean option of s. A failure is logged with failure's format,
+// which takes the error code, and s goes on without the option.
+void SetOptionOrLog(SOCKET s, int level, int option, DWORD value, LPCWSTR failure);
+
+// Lets an IPv6 socket also serve and reach IPv4 peers, as IPv4-mapped
+// addresses (::ffff:192.0.2.7), on every system: Windows makes IPv6
+// sockets IPv6-only unless told otherwise. Nothing for other families.
+void AllowMappedAddresses(SOCKET s, int family);

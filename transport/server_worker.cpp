@@ -61,26 +61,14 @@ DWORD PauseAfterFailedAccept(int error, DWORD pause)
     return pause * 2 < ACCEPT_LONGEST_PAUSE_MS ? pause * 2 : ACCEPT_LONGEST_PAUSE_MS;
 }
 
-// Sets a boolean option of the listening socket; a failure is logged
-// with failure's format, and the listener goes on without it.
-void SetListenerOption(SOCKET s, int level, int option, DWORD value, LPCWSTR failure)
-{
-    if (setsockopt(s, level, option, reinterpret_cast<const char*>(&value), sizeof value) == SOCKET_ERROR)
-        AppendLog(failure, WSAGetLastError());
-}
-
 // The port is the server's alone: on Windows another program could
 // otherwise bind the same address and port with SO_REUSEADDR and take the
-// server's connections. An IPv6 socket serves IPv4 peers too, as mapped
-// addresses, so that a server on :: serves both families on every system
-// (Windows makes IPv6 sockets IPv6-only unless told otherwise).
+// server's connections. A server on :: serves both families.
 void SetListenerOptions(SOCKET s, int family)
 {
-    SetListenerOption(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, TRUE,
-                      TEXT("ERROR: setsockopt(SO_EXCLUSIVEADDRUSE) failed with error = %d\r\n"));
-    if (family == AF_INET6)
-        SetListenerOption(s, IPPROTO_IPV6, IPV6_V6ONLY, FALSE,
-                          TEXT("ERROR: setsockopt(IPV6_V6ONLY) failed with error = %d\r\n"));
+    SetOptionOrLog(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, TRUE,
+                   TEXT("ERROR: setsockopt(SO_EXCLUSIVEADDRUSE) failed with error = %d\r\n"));
+    AllowMappedAddresses(s, family);
 }
 
 // Binds s to the resolved address and listens, then logs the ready line

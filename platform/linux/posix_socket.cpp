@@ -108,12 +108,17 @@ int getnameinfo(const sockaddr* address, socklen_t length, char* host, socklen_t
 int wait_ready(int fd, short events, Clock::time_point deadline)
 {
     pollfd descriptor{fd, events, 0};
+    return wait_any(&descriptor, 1, deadline);
+}
+
+int wait_any(pollfd* descriptors, nfds_t count, Clock::time_point deadline)
+{
     for (;;) {
         // poll, not ppoll: a stop of the process cuts the wait short, and
         // the system takes it up again after the continue, poll with the
         // end it had, ppoll for what was left when the stop came, afresh.
         // Each slice ends on time either way; the deadline is the clock's.
-        const int ready = ::poll(&descriptor, 1, NextPoll(deadline));
+        const int ready = ::poll(descriptors, count, NextPoll(deadline));
         if (ready > 0)
             return 0;
         if (ready < 0 && errno != EINTR)

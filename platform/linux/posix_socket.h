@@ -3,6 +3,7 @@
 #pragma once
 
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -51,5 +52,8 @@ int getnameinfo(const sockaddr* address, socklen_t length, char* host, socklen_t
 // deadline; under an emulator that restarts an interrupted poll with its
 // whole time-out, a continue may add up to a tenth of a second.
 int wait_ready(int fd, short events, Clock::time_point deadline);
+// The same wait over count descriptors, until any of them is ready; the
+// revents of each say which.
+int wait_any(pollfd* descriptors, nfds_t count, Clock::time_point deadline);
 
 }  // namespace posix

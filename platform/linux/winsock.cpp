@@ -12,6 +12,8 @@
 
 #include <poll.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -40,7 +42,7 @@ struct SocketRecord {
 
     const int fd;
     const int type;  // SOCK_STREAM, SOCK_DGRAM, ... without the creation flags
-    const bool nonBlocking;  // as the program made it; the descriptor is too, unless accept made it block
+    std::atomic<bool> nonBlocking;  // as the program made it; the descriptor is too, unless accept made it block
     std::atomic<bool> descriptorBlocks{false};  // the descriptor's own mode, set by accept only
     std::atomic<bool> closed{false};  // set by closesocket
     // SO_EXCLUSIVEADDRUSE as set; Linux never lets another socket bind a
@@ -49,8 +51,9 @@ struct SocketRecord {
     // SO_RCVTIMEO and SO_SNDTIMEO as set, in milliseconds; 0 is no limit.
     std::atomic<DWORD> receiveTimeoutMs{0};
     std::atomic<DWORD> sendTimeoutMs{0};
-    // A reset that came after the connection was made but before connect
-    // learnt how its attempt went; the next send or receive reports it.
+    // A reset that came after the connection was made but before the
+    // program learnt how its attempt went; the next send or receive
+    // reports it.
     std::atomic<int> pendingError{0};
 };
 
@@ -167,7 +170,7 @@ using WaitLimit = std::optional<Clock::time_point>;
 // blocking socket, not at all on a non-blocking one or with MSG_DONTWAIT.
 WaitLimit LimitOf(const SocketRecord& record, int flags, Clock::time_point deadline)
 {
-    if (record.nonBlocking || (flags & MSG_DONTWAIT) != 0)
+    if (record.nonBlocking.load() || (flags & MSG_DONTWAIT) != 0)
         return std::nullopt;
     return deadline;
 }
@@ -193,13 +196,14 @@ bool HadToWait(int error)
 // Makes call, which does not wait, and again each time the socket is ready
 // for events, until it no longer has to wait or the socket is closed. A
 // call that may not wait is made once; one still waiting when its limit
-// passes fails with ETIMEDOUT, as the platform reports a time-out.
+// passes fails with ETIMEDOUT, as the platform reports a time-out. A
+// socket closed during the wait is not called again: its caller fails.
 template <typename Call>
 auto WaitFor(const SocketRecord& record, short events, const WaitLimit& limit, Call call)
 {
     auto result = call();
     while (limit && result < 0 && HadToWait(errno) && !record.closed.load()) {
-        if (posix::wait_ready(record.fd, events, *limit) != 0)
+        if (posix::wait_ready(record.fd, events, *limit) != 0 || record.closed.load())
             return result;
         result = call();
     }
@@ -459,45 +463,62 @@ SOCKET accept(SOCKET s, struct sockaddr* address, int* addressLength)
 
 namespace {
 
-// connect and ConnectWithin, with the deadline that deadlineOf gives the
-// socket. The connect that starts the attempt fails with EINPROGRESS; once
-// the socket is writable, the attempt is over, and connect called again
-// tells how it went. A peer that accepted and reset at once has been
-// connected to, as a blocking connect would have said: its reset is the
-// next send's or receive's (a refused attempt fails with ECONNREFUSED).
-template <typename DeadlineOf>
-int Connect(SOCKET s, const struct sockaddr* address, int addressLength, DeadlineOf deadlineOf)
+// Reads and clears the socket's error, as SO_ERROR does, into *error. A
+// reset that came after the connection was made is kept for the next send
+// or receive: the attempt itself succeeded, as a blocking connect would
+// have said, where a refused one fails with ECONNREFUSED.
+bool TakeSocketError(SocketRecord& record, int* error)
+{
+    socklen_t length = sizeof *error;
+    if (posix::getsockopt(record.fd, SOL_SOCKET, SO_ERROR, error, &length) != 0)
+        return Refuse(errno);
+    if (*error == ECONNRESET) {
+        record.pendingError.store(*error);
+        *error = 0;
+    }
+    return true;
+}
+
+// Waits until the attempt that connect started on record is over, for as
+// long as limit allows, and says how it went: 0, or -1 with errno set.
+int AwaitConnect(SocketRecord& record, Clock::time_point limit)
+{
+    if (posix::wait_ready(record.fd, POLLOUT, limit) != 0)
+        return -1;
+    int error = 0;
+    if (record.closed.load() || !TakeSocketError(record, &error)) {
+        errno = EBADF;
+        return -1;
+    }
+    errno = error;
+    return error == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+// An attempt that has to wait: on a non-blocking socket it goes on while
+// the call fails, as on the platform, with WSAEWOULDBLOCK rather than this
+// system's EINPROGRESS; on a blocking one the send time-out bounds it, as
+// on this system. Once the socket is writable the attempt is over, and its
+// error says how it went: connect is not called again, since on a socket
+// that closesocket shut down meanwhile that would start a new attempt.
+int connect(SOCKET s, const struct sockaddr* address, int addressLength)
 {
     RecordPtr record = Lookup(s);
     if (record == nullptr)
         return SOCKET_ERROR;
     if (addressLength < 0)
         return Fail(EINVAL);
-    const WaitLimit limit = LimitOf(*record, 0, deadlineOf(*record));
-    const int result = WaitFor(*record, POLLOUT, limit, [&] {
-        return posix::connect(record->fd, address, static_cast<socklen_t>(addressLength));
-    });
-    const int error = errno;
-    if (result < 0 && error == ECONNRESET && !record->closed.load()) {
-        record->pendingError.store(error);
-        return 0;
+    int result = posix::connect(record->fd, address, static_cast<socklen_t>(addressLength));
+    int error = errno;
+    const WaitLimit limit = LimitOf(*record, 0, DeadlineAfter(record->sendTimeoutMs));
+    if (result < 0 && error == EINPROGRESS && !limit)
+        error = WSAEWOULDBLOCK;
+    else if (result < 0 && error == EINPROGRESS && !record->closed.load()) {
+        result = AwaitConnect(*record, *limit);
+        error = errno;
     }
     return Succeeded(*record, result, error) ? 0 : SOCKET_ERROR;
-}
-
-}  // namespace
-
-// As on this system, the send time-out bounds a blocking connect.
-int connect(SOCKET s, const struct sockaddr* address, int addressLength)
-{
-    return Connect(s, address, addressLength,
-                   [](const SocketRecord& record) { return DeadlineAfter(record.sendTimeoutMs); });
-}
-
-int ConnectWithin(SOCKET s, const struct sockaddr* address, int addressLength, DWORD milliseconds)
-{
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    return Connect(s, address, addressLength, [deadline](const SocketRecord&) { return deadline; });
 }
 
 namespace {
@@ -648,6 +669,10 @@ int getsockopt(SOCKET s, int level, int option, char* value, int* valueLength)
         return WriteOption(TimeoutOf(*record, option).load(), value, valueLength);
     if (level == SOL_SOCKET && option == SO_EXCLUSIVEADDRUSE)
         return WriteOption<BOOL>(record->exclusive.load() ? TRUE : FALSE, value, valueLength);
+    if (level == SOL_SOCKET && option == SO_ERROR) {
+        int socketError = 0;
+        return TakeSocketError(*record, &socketError) ? WriteOption(socketError, value, valueLength) : SOCKET_ERROR;
+    }
     socklen_t length = static_cast<socklen_t>(*valueLength);
     const int result = posix::getsockopt(record->fd, level, option, value, &length);
     const int error = errno;
@@ -655,6 +680,50 @@ int getsockopt(SOCKET s, int level, int option, char* value, int* valueLength)
         return SOCKET_ERROR;
     *valueLength = static_cast<int>(length);
     return 0;
+}
+
+int ioctlsocket(SOCKET s, long command, u_long* argument)
+{
+    RecordPtr record = Lookup(s);
+    if (record == nullptr)
+        return SOCKET_ERROR;
+    if (command != static_cast<long>(FIONBIO))
+        return Fail(EINVAL);
+    if (argument == nullptr)
+        return Fail(EFAULT);
+    // The descriptor stays non-blocking; the calls wait here, or not.
+    record->nonBlocking.store(*argument != 0);
+    return 0;
+}
+
+int WaitForConnects(const SOCKET* sockets, int count, DWORD milliseconds, BOOL* ended)
+{
+    if (count < 0 || count > CONNECTS_WAITED_AT_MOST)
+        return Fail(EINVAL);
+    if (count > 0 && (sockets == nullptr || ended == nullptr))
+        return Fail(EFAULT);
+    std::array<RecordPtr, CONNECTS_WAITED_AT_MOST> records;
+    std::array<pollfd, CONNECTS_WAITED_AT_MOST> descriptors{};
+    for (int i = 0; i < count; ++i) {
+        records[i] = Lookup(sockets[i]);
+        if (records[i] == nullptr)
+            return SOCKET_ERROR;
+        descriptors[i] = {records[i]->fd, POLLOUT, 0};
+    }
+    std::fill(ended, ended + count, FALSE);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    if (posix::wait_any(descriptors.data(), static_cast<nfds_t>(count), deadline) != 0) {
+        const int error = errno;
+        SetLastError(static_cast<DWORD>(error));
+        return error == ETIMEDOUT ? 0 : SOCKET_ERROR;
+    }
+    int over = 0;
+    for (int i = 0; i < count; ++i) {
+        // A socket closed meanwhile is over too; its error then says EBADF.
+        ended[i] = descriptors[i].revents != 0 || records[i]->closed.load();
+        over += ended[i];
+    }
+    return over;
 }
 
 int closesocket(SOCKET s)

@@ -22,6 +22,7 @@
 #define getnameinfo posix_getnameinfo_hidden
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #undef socket
 #undef bind
@@ -66,6 +67,7 @@ void WSASetLastError(int error);
 // The platform's names for the codes the program and its tests meet, with
 // this system's values.
 #define WSAETIMEDOUT ETIMEDOUT
+#define WSAEWOULDBLOCK EWOULDBLOCK
 #define WSAECONNRESET ECONNRESET
 #define WSAECONNABORTED ECONNABORTED
 #define WSAEADDRINUSE EADDRINUSE
@@ -96,6 +98,11 @@ SOCKET socket(int family, int type, int protocol);
 int bind(SOCKET s, const struct sockaddr* address, int addressLength);
 int listen(SOCKET s, int backlog);
 SOCKET accept(SOCKET s, struct sockaddr* address, int* addressLength);
+// On a non-blocking socket, an attempt that has to wait fails with
+// WSAEWOULDBLOCK and goes on; the socket turns writable once it is over,
+// and SO_ERROR then tells how it went. A blocking one waits for as long as
+// SO_SNDTIMEO allows. Either way a peer that accepted and reset at once
+// has been connected to: its reset is the next send's or receive's.
 int connect(SOCKET s, const struct sockaddr* address, int addressLength);
 int sendto(SOCKET s, const char* bytes, int count, int flags, const struct sockaddr* to,
            int toLength);
@@ -110,9 +117,13 @@ int shutdown(SOCKET s, int how);
 // continue of the process, neither ends a wait nor lengthens it.
 int setsockopt(SOCKET s, int level, int option, const char* value, int valueLength);
 // Reads an option as setsockopt takes it; *valueLength holds the room and
-// gets the size written.
+// gets the size written. SO_ERROR reads and clears the socket's error.
 int getsockopt(SOCKET s, int level, int option, char* value, int* valueLength);
+// FIONBIO with a non-zero *argument makes calls on s fail with
+// WSAEWOULDBLOCK rather than wait; with 0 they wait again. The only
+// command here.
+int ioctlsocket(SOCKET s, long command, u_long* argument);
 
 // Releases the socket. A call blocked on it in another thread fails at once,
-// with EBADF.
+// with EBADF, and a connect that it ends makes no further attempt.
 int closesocket(SOCKET s);

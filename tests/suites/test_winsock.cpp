@@ -2,10 +2,13 @@
 // system's choice (bind to port 0), and every wait is bounded.
 #include "platform/linux/winsock2.h"
 #include "platform/extensions.h"
+#include "platform/linux/posix_socket.h"
 #include "tests/support/raw_peer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +17,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <future>
 #include <set>
@@ -230,14 +232,6 @@ int EchoAll(SOCKET listener)
     return SOCKET_ERROR;
 }
 
-int OpenDescriptors()
-{
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
-}
-
 // Whether a loopback IPv4 connection with this local port is in TIME_WAIT.
 bool InTimeWait(int port)
 {
@@ -427,11 +421,75 @@ TEST(SocketClose, WakesConnectBlockedInAnotherThread)
     ExpectCloseWakes(waiting, connected, SOCKET_ERROR);
 }
 
+// How many TCP connections the calling thread's network has begun, by
+// the system's count (ActiveOpens); -1 when it does not say.
+long ActiveOpens()
+{
+    std::ifstream counters("/proc/thread-self/net/snmp");
+    std::string names;
+    std::string values;
+    while (std::getline(counters, names) && std::getline(counters, values)) {
+        std::istringstream name(names);
+        std::istringstream value(values);
+        std::string field;
+        std::string count;
+        while (names.starts_with("Tcp:") && name >> field && value >> count)
+            if (field == "ActiveOpens")
+                return std::stol(count);
+    }
+    return -1;
+}
+
+// Moves the calling thread, and the threads it starts, into a network of
+// their own, its loopback up; false when the system does not allow it.
+bool EnterPrivateNetwork()
+{
+    if (unshare(CLONE_NEWNET) != 0)
+        return false;
+    const int fd = posix::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq loopback{};
+    std::strcpy(loopback.ifr_name, "lo");
+    bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &loopback) == 0;
+    loopback.ifr_flags |= IFF_UP;
+    up = up && ioctl(fd, SIOCSIFFLAGS, &loopback) == 0;
+    posix::close(fd);
+    return up;
+}
+
+// A connect that closesocket ends makes no new attempt: the close shuts
+// the socket down, and a connect on it then would send a new handshake.
+// Counted in a network of the test's own, where nothing else connects.
+TEST(SocketClose, EndsAConnectWithoutAnotherAttempt)
+{
+    bool privateNetwork = false;
+    long begun = -1;
+    std::thread network([&] {
+        privateNetwork = EnterPrivateNetwork();
+        if (!privateNetwork)
+            return;
+        FullListener full;
+        ASSERT_NO_FATAL_FAILURE(MakeFullListener(&full));
+        const long before = ActiveOpens();
+        Socket waiting(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        ASSERT_EQ(SetTimeout(waiting.get(), SO_SNDTIMEO, safetyTimeoutMs), 0);
+        Address address = full.address;
+        const SOCKET handle = waiting.get();
+        auto connected = RunAsync(
+            [handle, address]() mutable { return connect(handle, address.get(), address.length); });
+        ExpectCloseWakes(waiting, connected, SOCKET_ERROR);
+        begun = ActiveOpens() - before;
+    });
+    network.join();
+    if (!privateNetwork)
+        GTEST_SKIP() << "no network of its own for this test (it needs CAP_SYS_ADMIN)";
+    EXPECT_EQ(begun, 1);
+}
+
 TEST(SocketClose, DescriptorsAreReleasedAfterManyCycles)
 {
     Address address;
     ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, "0", AI_PASSIVE, &address));
-    const int before = OpenDescriptors();
+    const int before = raw::OpenDescriptors();
     std::set<SOCKET> handles;
     for (int cycle = 0; cycle < 200; ++cycle) {
         Socket listener(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -452,7 +510,7 @@ TEST(SocketClose, DescriptorsAreReleasedAfterManyCycles)
         ASSERT_EQ(accepted.wait_for(wakeLimit), std::future_status::ready);
         EXPECT_EQ(accepted.get().error, EBADF);
     }
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(raw::OpenDescriptors(), before);
 }
 
 // ---------------------------------------------------------------------------
@@ -544,9 +602,82 @@ TEST(SocketSend, ToPeerThatResetFailsWithoutSignal)
     EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << error;
 }
 
+// Without blocking, a connect that has to wait goes on, says so as the
+// platform does, and its outcome is the socket's error once it is over.
+TEST(SocketConnect, WithoutBlockingAnAttemptGoesOnUntilItsErrorSaysHowItWent)
+{
+    auto start = [](SOCKET s, Address& address) {
+        u_long nonBlocking = 1;
+        EXPECT_EQ(ioctlsocket(s, FIONBIO, &nonBlocking), 0);
+        EXPECT_EQ(connect(s, address.get(), address.length), SOCKET_ERROR);
+        EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    };
+    auto outcome = [](SOCKET s) {
+        BOOL ended = FALSE;
+        EXPECT_EQ(WaitForConnects(&s, 1, safetyTimeoutMs, &ended), 1);
+        EXPECT_TRUE(ended);
+        int error = -1;
+        int size = sizeof error;
+        EXPECT_EQ(getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size), 0);
+        return error;
+    };
+    Socket listener;
+    std::string port;
+    ASSERT_NO_FATAL_FAILURE(Listen(AF_INET, &listener, &port));
+    Address live;
+    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, port, 0, &live));
+    Socket connecting(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    start(connecting.get(), live);
+    EXPECT_EQ(outcome(connecting.get()), 0);
+
+    raw::Fd unanswered(raw::BindOnly(raw::Family::V4));
+    Address refusing;
+    ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, std::to_string(raw::LocalPort(unanswered.get())), 0, &refusing));
+    Socket refused(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    start(refused.get(), refusing);
+    EXPECT_EQ(outcome(refused.get()), ECONNREFUSED);
+
+    // Dropped handshakes: the attempt is still under way when the wait ends.
+    FullListener full;
+    ASSERT_NO_FATAL_FAILURE(MakeFullListener(&full));
+    Socket dropped(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    start(dropped.get(), full.address);
+    EXPECT_EQ(connect(dropped.get(), full.address.get(), full.address.length), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), EALREADY);
+    const SOCKET s = dropped.get();
+    BOOL ended = TRUE;
+    EXPECT_EQ(WaitForConnects(&s, 1, 200, &ended), 0);
+    EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
+    EXPECT_FALSE(ended);
+}
+
+// Connects s as the client does: without blocking, then a wait until the
+// attempt is over, whose outcome SO_ERROR tells; s blocks again afterwards.
+// 0, or the error.
+int ConnectWithoutBlocking(SOCKET s, Address& address)
+{
+    u_long nonBlocking = 1;
+    if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0)
+        return WSAGetLastError();
+    int error = 0;
+    if (connect(s, address.get(), address.length) != 0) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK)
+            return WSAGetLastError();
+        BOOL ended = FALSE;
+        if (WaitForConnects(&s, 1, safetyTimeoutMs, &ended) != 1)
+            return WSAGetLastError();
+        int size = sizeof error;
+        if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
+            return WSAGetLastError();
+    }
+    nonBlocking = 0;
+    return ioctlsocket(s, FIONBIO, &nonBlocking) != 0 ? WSAGetLastError() : error;
+}
+
 // A peer that accepts and resets at once was connected to, as a blocking
-// connect on either system says, however soon its reset comes: the reset
-// is the next receive's. Repeated, since it is a matter of timing.
+// connect on either system says, however soon its reset comes, and as the
+// outcome of a connect without blocking says: the reset is the next
+// receive's. Repeated, since it is a matter of timing.
 TEST(SocketConnect, APeerThatResetsAtOnceWasConnectedTo)
 {
     constexpr int ROUNDS = 1000;
@@ -562,7 +693,12 @@ TEST(SocketConnect, APeerThatResetsAtOnceWasConnectedTo)
     int resetSeen = 0;
     for (int i = 0; i < ROUNDS; ++i) {
         Socket client(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-        connected += ConnectWithin(client.get(), address.get(), address.length, safetyTimeoutMs) == 0;
+        if (i % 2 == 0) {
+            SetTimeout(client.get(), SO_SNDTIMEO, safetyTimeoutMs);
+            connected += connect(client.get(), address.get(), address.length) == 0;
+        } else {
+            connected += ConnectWithoutBlocking(client.get(), address) == 0;
+        }
         char byte;
         resetSeen += recvfrom(client.get(), &byte, 1, 0, nullptr, nullptr) == SOCKET_ERROR &&
                      WSAGetLastError() == WSAECONNRESET;
@@ -736,8 +872,9 @@ TEST(SocketTimeout, ASignalDoesNotEndTheWait)
     FullListener full;
     ASSERT_NO_FATAL_FAILURE(MakeFullListener(&full));
     Socket connecting(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_EQ(SetTimeout(connecting.get(), SO_SNDTIMEO, safetyTimeoutMs), 0);
     std::thread connector([&] {
-        result = ConnectWithin(connecting.get(), full.address.get(), full.address.length, 5000);
+        result = connect(connecting.get(), full.address.get(), full.address.length);
         error = WSAGetLastError();
     });
     for (int i = 0; i < 5; ++i) {

@@ -302,6 +302,16 @@ End WaitForEnd(int fd, int limitMs)
     }
 }
 
+FullListener ListenFull(Family family, int port)
+{
+    FullListener full;
+    full.listener = Fd(Listen(family, port, 0));
+    const int bound = full.listener.valid() ? LocalPort(full.listener.get()) : -1;
+    full.queued = Fd(bound > 0 ? Connect(family, bound, 5000) : -1);
+    full.port = full.queued.valid() ? bound : -1;
+    return full;
+}
+
 void ShutdownSend(int fd) { ::shutdown(ToNative(fd), SHUT_SEND); }
 
 void Reset(int fd)

@@ -84,4 +84,15 @@ private:
     int fd_ = -1;
 };
 
+// A listener whose queue is full: with a backlog of 0, the one waiting
+// connection fills it, and the system drops every further handshake, as
+// for a host that a firewall hides; a connect to it waits for good.
+struct FullListener {
+    Fd listener;
+    Fd queued;
+    int port = -1;  // -1 when it could not be made
+};
+// On the family's loopback address at port; 0 lets the system choose.
+FullListener ListenFull(Family family, int port = 0);
+
 }  // namespace raw
