@@ -24,7 +24,6 @@ namespace {
 // log box only to drop them from it. Yet a flush comes at least once a
 // second: the time a stalled display held up one must not hold up the next.
 const UINT_PTR LOG_FLUSH_TIMER = 0x4C4F;
-const ULONGLONG LOG_FRAME_MS = 16;
 const ULONGLONG LOG_SLOWEST_MS = 1000;
 const ULONGLONG LOG_FLUSH_SHARE = 20;
 
@@ -164,14 +163,17 @@ BOOL LogDialogMessage(HWND dialog, UINT message, WPARAM wParam)
 
 void FlushLog(HWND dialog)
 {
+    // Without its box yet, the text goes on waiting.
+    HWND log = GetDlgItem(dialog, IDC_LOG);
+    if (log == nullptr)
+        return;
     WaitingText waiting = TakeWaitingLog();
     if (waiting.text.empty())
         return;
     const ULONGLONG start = GetTickCount64();
-    HWND log = GetDlgItem(dialog, IDC_LOG);
     MakeRoom(log, waiting);
     SendMessageW(log, EM_APPENDTEXT, 0, reinterpret_cast<LPARAM>(waiting.text.c_str()));
     // Painting now makes the time measured the whole cost of the text.
     UpdateWindow(log);
-    flushIntervalMs = std::clamp((GetTickCount64() - start) * (LOG_FLUSH_SHARE - 1), LOG_FRAME_MS, LOG_SLOWEST_MS);
+    flushIntervalMs = std::clamp<ULONGLONG>((GetTickCount64() - start) * (LOG_FLUSH_SHARE - 1), LOG_FRAME_MS, LOG_SLOWEST_MS);
 }

@@ -9,6 +9,9 @@
 // cut, but keeps its line end.
 #define LOG_LINE_CHARS 256
 
+// A display frame, in milliseconds: the soonest that waiting text goes in.
+#define LOG_FRAME_MS 16
+
 // Posted to the dialog when log text starts waiting for it.
 #define WM_LOGWAITING (WM_APP + 0x4C)
 
@@ -27,5 +30,6 @@ void AppendLog(LPCWSTR format, ...);
 BOOL LogDialogMessage(HWND dialog, UINT message, WPARAM wParam);
 
 // On the dialog's thread: puts the waiting text into the log box now,
-// first dropping the oldest lines that the cap drops of the two together.
+// first dropping the oldest lines that the cap drops of the two together,
+// and paints the box, so that it shows even while the thread then blocks.
 void FlushLog(HWND dialog);

@@ -18,17 +18,19 @@
 // move to the start when that text went.
 #define EM_DROPTEXT 0x04F2
 
-// The most sockets WaitForConnects takes at once: the platform's select
+// The most sockets WaitForSockets takes at once: the platform's select
 // takes no more by default.
-#define CONNECTS_WAITED_AT_MOST 64
-// Waits until the connect under way on at least one of count non-blocking
-// sockets is over, whether it connected or failed, or milliseconds have
-// passed. Sets ended[i] for each socket whose attempt is over (SO_ERROR
-// then tells how it went), clears it for the others, and returns how many
-// are over: 0, with
-// WSAETIMEDOUT as the last error, when the time ran out; SOCKET_ERROR
-// when the wait failed. A signal neither ends the wait nor lengthens it.
-int WaitForConnects(const SOCKET* sockets, int count, DWORD milliseconds, BOOL* ended);
+#define SOCKETS_WAITED_AT_MOST 64
+// What WaitForSockets waits for on each socket.
+#define WAIT_RECEIVE 1  // bytes to receive, or the peer's close or reset
+#define WAIT_CONNECT 2  // the end of a connect under way, connected or failed
+// Waits until at least one of count sockets is ready as what asks, or
+// milliseconds have passed. Sets ready[i] for each socket that is (after
+// WAIT_CONNECT, SO_ERROR then tells how the attempt went), clears it for
+// the others, and returns how many are: 0, with WSAETIMEDOUT as the last
+// error, when the time ran out; SOCKET_ERROR when the wait failed. A
+// signal neither ends the wait nor lengthens it.
+int WaitForSockets(const SOCKET* sockets, int count, int what, DWORD milliseconds, BOOL* ready);
 
 // printf-style wide formatting into buffer, which holds count characters
 // terminator included. Directives: %d %i %u %x %X %c %s (wide) %hs (narrow

@@ -6,6 +6,7 @@
 #include "core/event_log.h"
 #include "core/text.h"
 #include "frontend/resource.h"
+#include "platform/extensions.h"
 #include "transport/connect_race.h"
 #include "transport/deadline.h"
 #include "transport/echo_message.h"
@@ -24,6 +25,17 @@ void BuildFromDataField(HWND dialog, EchoMessage* message)
     char* narrow = WideToNarrow(data, static_cast<int>(length));
     BuildMessage(narrow, message);
     free(narrow);
+}
+
+// The echo may be long in coming, and the dialog's thread paints nothing
+// while it waits: once a display frame has passed without it, the log box
+// shows what was logged so far, the line of what was sent included, for
+// the rest of the wait. A quicker echo costs no painting of its own.
+void ShowLogIfEchoIsSlow(HWND dialog, SOCKET s)
+{
+    BOOL ready = FALSE;
+    if (WaitForSockets(&s, 1, WAIT_RECEIVE, LOG_FRAME_MS, &ready) == 0)
+        FlushLog(dialog);
 }
 
 void LogEcho(const EchoMessage* echo, int outcome, const char* host)
@@ -80,6 +92,7 @@ void ClientExchange(HWND dialog)
     char text[MESSAGE_TEXT_SIZE];
     MessageText(&message, text);
     AppendLog(TEXT("Sent to server(%hs) ----> %hs\r\n"), hostText, text);
+    ShowLogIfEchoIsSlow(dialog, s);
     int outcome = ReceiveMessage(s, &message, nullptr, nullptr, deadline);
     LogEcho(&message, outcome, hostText);
 }

@@ -49,7 +49,7 @@ const addrinfo* NextAddress(AddressOrder& order)
 // The attempts under way, and what came of them.
 struct Race {
     AddressOrder order;
-    SOCKET pending[CONNECTS_WAITED_AT_MOST];
+    SOCKET pending[SOCKETS_WAITED_AT_MOST];
     int pendingCount;
     ULONGLONG nextStart;  // when the next attempt is due, on GetTickCount64's clock
     SOCKET winner;
@@ -59,7 +59,7 @@ struct Race {
 // The next attempt is due: its delay is over, or nothing else is under way.
 bool NextIsDue(const Race& race)
 {
-    return AddressesLeft(race.order) && race.pendingCount < CONNECTS_WAITED_AT_MOST &&
+    return AddressesLeft(race.order) && race.pendingCount < SOCKETS_WAITED_AT_MOST &&
            (race.pendingCount == 0 || GetTickCount64() >= race.nextStart);
 }
 
@@ -67,7 +67,7 @@ bool NextIsDue(const Race& race)
 // most the left milliseconds.
 DWORD UntilNextStart(const Race& race, DWORD left)
 {
-    if (!AddressesLeft(race.order) || race.pendingCount == CONNECTS_WAITED_AT_MOST)
+    if (!AddressesLeft(race.order) || race.pendingCount == SOCKETS_WAITED_AT_MOST)
         return left;
     const ULONGLONG now = GetTickCount64();
     return now >= race.nextStart ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(race.nextStart - now, left));
@@ -116,8 +116,8 @@ bool Connected(SOCKET s)
 // attempt is due at once. False when the wait itself failed.
 bool AwaitAttempts(Race& race, DWORD milliseconds)
 {
-    BOOL ended[CONNECTS_WAITED_AT_MOST] = {};
-    if (WaitForConnects(race.pending, race.pendingCount, milliseconds, ended) == SOCKET_ERROR)
+    BOOL ended[SOCKETS_WAITED_AT_MOST] = {};
+    if (WaitForSockets(race.pending, race.pendingCount, WAIT_CONNECT, milliseconds, ended) == SOCKET_ERROR)
         return false;
     int kept = 0;
     for (int i = 0; i < race.pendingCount; ++i) {

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QIcon>
+#include <QWidget>
 #include <map>
 #include <mutex>
 #include <string>
@@ -83,10 +84,19 @@ BOOL ShowWindow(HWND, int)
     return FALSE;
 }
 
+// Paints the window now, children included, as the platform sends it
+// WM_PAINT at once, rather than when the event loop next runs: a thread
+// about to block shows what it has just changed meanwhile.
 BOOL UpdateWindow(HWND window)
 {
     WindowRecord record;
-    return LookupWindow(window, &record);
+    if (!LookupWindow(window, &record))
+        return FALSE;
+    // What is waiting to be painted, and only that, as an update request
+    // of the window's top-level widget paints it.
+    if (record.widget != nullptr)
+        QCoreApplication::sendPostedEvents(record.widget->window(), QEvent::UpdateRequest);
+    return TRUE;
 }
 
 BOOL DestroyWindow(HWND window)

@@ -696,34 +696,35 @@ int ioctlsocket(SOCKET s, long command, u_long* argument)
     return 0;
 }
 
-int WaitForConnects(const SOCKET* sockets, int count, DWORD milliseconds, BOOL* ended)
+int WaitForSockets(const SOCKET* sockets, int count, int what, DWORD milliseconds, BOOL* ready)
 {
-    if (count < 0 || count > CONNECTS_WAITED_AT_MOST)
+    if (count < 0 || count > SOCKETS_WAITED_AT_MOST || (what != WAIT_RECEIVE && what != WAIT_CONNECT))
         return Fail(EINVAL);
-    if (count > 0 && (sockets == nullptr || ended == nullptr))
+    if (count > 0 && (sockets == nullptr || ready == nullptr))
         return Fail(EFAULT);
-    std::array<RecordPtr, CONNECTS_WAITED_AT_MOST> records;
-    std::array<pollfd, CONNECTS_WAITED_AT_MOST> descriptors{};
+    std::array<RecordPtr, SOCKETS_WAITED_AT_MOST> records;
+    std::array<pollfd, SOCKETS_WAITED_AT_MOST> descriptors{};
+    const short events = what == WAIT_RECEIVE ? POLLIN : POLLOUT;
     for (int i = 0; i < count; ++i) {
         records[i] = Lookup(sockets[i]);
         if (records[i] == nullptr)
             return SOCKET_ERROR;
-        descriptors[i] = {records[i]->fd, POLLOUT, 0};
+        descriptors[i] = {records[i]->fd, events, 0};
     }
-    std::fill(ended, ended + count, FALSE);
+    std::fill(ready, ready + count, FALSE);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     if (posix::wait_any(descriptors.data(), static_cast<nfds_t>(count), deadline) != 0) {
         const int error = errno;
         SetLastError(static_cast<DWORD>(error));
         return error == ETIMEDOUT ? 0 : SOCKET_ERROR;
     }
-    int over = 0;
+    int readyCount = 0;
     for (int i = 0; i < count; ++i) {
-        // A socket closed meanwhile is over too; its error then says EBADF.
-        ended[i] = descriptors[i].revents != 0 || records[i]->closed.load();
-        over += ended[i];
+        // A socket closed meanwhile is ready too: the next call on it fails.
+        ready[i] = descriptors[i].revents != 0 || records[i]->closed.load();
+        readyCount += ready[i];
     }
-    return over;
+    return readyCount;
 }
 
 int closesocket(SOCKET s)

@@ -198,6 +198,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWORD styl
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID parameter);
 BOOL ShowWindow(HWND window, int showCommand);
+// Paints the window and its children at once; only for the window's own thread.
 BOOL UpdateWindow(HWND window);
 BOOL DestroyWindow(HWND window);
 LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

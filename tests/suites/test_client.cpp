@@ -4,6 +4,7 @@
 // answer well, in pieces, short, long, with a reset, or not at all.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -185,6 +186,33 @@ TEST_F(Client, EchoesToAHostName)
     });
     EXPECT_EQ(Narrow(log), Narrow(SentLine("localhost", "by name") + EchoLine("localhost", "by name")));
     EXPECT_EQ(received, Padded("by name"));
+}
+
+// The dialog paints nothing while it waits for the echo: the line of what
+// was sent must be on screen (painted, not only in the box) by then.
+TEST_F(Client, WhatWasSentIsPaintedWhileTheEchoIsAwaited)
+{
+    TestServer server;
+    std::atomic<Clock::time_point> echoed{Clock::time_point::max()};
+    server.Run([&] {
+        raw::Fd connection = server.Accept();
+        const std::string received = ReceiveOne(connection);
+        std::this_thread::sleep_for(300ms);
+        echoed = Clock::now();
+        raw::Send(connection.get(), received);
+    });
+    std::vector<LogPaint> paints;
+    WideText log = WithDialog([&](HWND dialog) {
+        SetHostAndPort("127.0.0.1", server.Port().c_str());
+        paints = LogPaintsDuring(dialog, [&] { EXPECT_TRUE(Send(dialog, TEXT("while you wait"))); });
+        server.Join();
+    });
+    const WideText sent = SentLine("127.0.0.1", "while you wait");
+    EXPECT_EQ(Narrow(log), Narrow(sent + EchoLine("127.0.0.1", "while you wait")));
+    const bool shownInTime = std::any_of(paints.begin(), paints.end(), [&](const LogPaint& paint) {
+        return paint.at < echoed.load() && paint.text == sent;
+    });
+    EXPECT_TRUE(shownInTime) << paints.size() << " paintings, none of the line sent before the echo";
 }
 
 TEST_F(Client, AnEchoInPiecesIsOneEcho)

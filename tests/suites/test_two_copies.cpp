@@ -2,12 +2,18 @@
 // the client, exchange a message over loopback, and each logs its side of
 // the exchange: two Linux copies, and a Linux copy with the Windows build
 // run by Wine. The logs are read as a user could take them: select all in
-// the log box, copy, and the clipboard holds the text.
+// the log box, copy, and the clipboard holds the text. And a copy of
+// either build as the client of a server that is slow to answer shows,
+// on the screen itself, what it sent while it waits.
 #include <gtest/gtest.h>
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -59,6 +65,17 @@ protected:
         ASSERT_TRUE(x_.Keys({"Tab", "Return"}));  // Start
     }
 
+public:
+    // The client role at 127.0.0.1 and port, started, with text typed in
+    // the data field and the focus there.
+    void EnterClientAndType(int port, const std::string& text) const
+    {
+        EnterEndpointAndRole(port, true);
+        ASSERT_TRUE(x_.Keys({"Tab", "Tab"}));  // Start, then the log box, then the data field
+        Paste(text);
+    }
+
+protected:
     // Pastes text into the focused field, as a user can: xdotool types a
     // key that the keyboard lacks by mapping it for a moment, and Wine does
     // not always catch up with the mapping.
@@ -226,6 +243,67 @@ TEST_F(TwoCopies, ExchangeWithTheWindowsBuildBothWaysOverBothFamilies)
         ASSERT_TRUE(x_.Keys({"Escape"}));
         EXPECT_EQ(WaitForExit(client, 5000), 0);
     }
+}
+
+// Pixels of text (darker than mid-grey) in the log box of the dialog as
+// the X server shows it: the band of the window that the box takes, below
+// the data field and its caret.
+int TextPixelsInLog(const XSession& x)
+{
+    const std::string found =
+        Output({"xdotool", "search", "--onlyvisible", "--name", DIALOG_TITLE}, x.Environment(), 5000);
+    const WId window = std::strtoul(found.c_str(), nullptr, 10);
+    if (window == 0)
+        return -1;
+    const QImage image = QGuiApplication::primaryScreen()->grabWindow(window).toImage();
+    int dark = 0;
+    for (int y = image.height() * 72 / 100; y < image.height() * 92 / 100; ++y)
+        for (int x = image.width() * 8 / 100; x < image.width() * 90 / 100; ++x)
+            dark += qGray(image.pixel(x, y)) < 128;
+    return dark;
+}
+
+// A server that takes its time: the client's Send blocks its window until
+// the echo comes, and meanwhile the line of what it sent is on screen.
+void ExpectSentLineShownDuringTheWait(TwoCopies& test, const XSession& x, const std::vector<std::string>& command)
+{
+    raw::Fd listener(raw::Listen(raw::Family::V4));
+    ASSERT_TRUE(listener.valid());
+    std::atomic<bool> release{false};
+    std::thread server([&] {
+        raw::Fd connection(raw::Accept(listener.get(), 20000));
+        const std::string received = raw::Receive(connection.get(), 100, 20000);
+        for (int i = 0; i < 200 && !release.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        raw::Send(connection.get(), received);
+        raw::WaitForEnd(connection.get(), 5000);
+    });
+    pid_t client = x.StartProgram(command);
+    ASSERT_GT(client, 0);
+    test.EnterClientAndType(raw::LocalPort(listener.get()), "are you there");
+    const int before = TextPixelsInLog(x);
+    ASSERT_TRUE(x.Keys({"Return"}));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const int during = TextPixelsInLog(x);
+    release.store(true);
+    server.join();
+    // A whole line more of text: far more than a caret or a pressed button.
+    EXPECT_GT(during, before + 200) << "before " << before << ", during " << during;
+    ASSERT_TRUE(x.Keys({"Escape"}));
+    EXPECT_EQ(WaitForExit(client, 5000), 0);
+}
+
+TEST_F(TwoCopies, ASendShowsWhatItSentWhileTheEchoIsAwaited)
+{
+    ExpectSentLineShownDuringTheWait(*this, x_, {QUILLOMARDE_PATH});
+}
+
+TEST_F(TwoCopies, ASendOfTheWindowsBuildShowsWhatItSentWhileTheEchoIsAwaited)
+{
+    const std::vector<std::string> windowsCopy = WindowsCommand();
+    if (windowsCopy.empty())
+        GTEST_SKIP() << "QUILLO_WINE and QUILLO_WINDOWS_EXE name the Windows build";
+    ExpectSentLineShownDuringTheWait(*this, x_, windowsCopy);
 }
 
 }  // namespace

@@ -614,7 +614,7 @@ TEST(SocketConnect, WithoutBlockingAnAttemptGoesOnUntilItsErrorSaysHowItWent)
     };
     auto outcome = [](SOCKET s) {
         BOOL ended = FALSE;
-        EXPECT_EQ(WaitForConnects(&s, 1, safetyTimeoutMs, &ended), 1);
+        EXPECT_EQ(WaitForSockets(&s, 1, WAIT_CONNECT, safetyTimeoutMs, &ended), 1);
         EXPECT_TRUE(ended);
         int error = -1;
         int size = sizeof error;
@@ -646,7 +646,7 @@ TEST(SocketConnect, WithoutBlockingAnAttemptGoesOnUntilItsErrorSaysHowItWent)
     EXPECT_EQ(WSAGetLastError(), EALREADY);
     const SOCKET s = dropped.get();
     BOOL ended = TRUE;
-    EXPECT_EQ(WaitForConnects(&s, 1, 200, &ended), 0);
+    EXPECT_EQ(WaitForSockets(&s, 1, WAIT_CONNECT, 200, &ended), 0);
     EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
     EXPECT_FALSE(ended);
 }
@@ -664,7 +664,7 @@ int ConnectWithoutBlocking(SOCKET s, Address& address)
         if (WSAGetLastError() != WSAEWOULDBLOCK)
             return WSAGetLastError();
         BOOL ended = FALSE;
-        if (WaitForConnects(&s, 1, safetyTimeoutMs, &ended) != 1)
+        if (WaitForSockets(&s, 1, WAIT_CONNECT, safetyTimeoutMs, &ended) != 1)
             return WSAGetLastError();
         int size = sizeof error;
         if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)

@@ -6,7 +6,9 @@
 // (dialog_run_win32.cpp).
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include <windows.h>
@@ -35,6 +37,17 @@ DialogRun RunMainDialog(const std::function<void(HWND)>& script);
 // Runs work on the dialog's thread; returns the most lines the log box
 // held after any change meanwhile, as the box itself counts them.
 int MostLogLinesDuring(HWND dialog, const std::function<void()>& work);
+
+// One painting of the log box: when, and the text it showed, with "\r\n"
+// line ends.
+struct LogPaint {
+    std::chrono::steady_clock::time_point at;
+    std::basic_string<WCHAR> text;
+};
+
+// Runs work on the dialog's thread; returns each painting of the log box
+// meanwhile, in order.
+std::vector<LogPaint> LogPaintsDuring(HWND dialog, const std::function<void()>& work);
 
 // Runs the dialog's events until done() holds or limitMs passed; true when
 // done. Only for the dialog's thread.

@@ -99,6 +99,39 @@ int MostLogLinesDuring(HWND dialog, const std::function<void()>& work)
     return most;
 }
 
+namespace {
+
+// Notes the box's text each time its view is painted.
+class PaintRecorder : public QObject {
+public:
+    explicit PaintRecorder(QPlainTextEdit* box) : box_(box) { box_->viewport()->installEventFilter(this); }
+    ~PaintRecorder() override { box_->viewport()->removeEventFilter(this); }
+
+    std::vector<LogPaint> paints;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            QString text = box_->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+            paints.push_back({std::chrono::steady_clock::now(), text.toStdU16String()});
+        }
+        return false;
+    }
+
+private:
+    QPlainTextEdit* box_;
+};
+
+}  // namespace
+
+std::vector<LogPaint> LogPaintsDuring(HWND dialog, const std::function<void()>& work)
+{
+    PaintRecorder recorder(qobject_cast<QPlainTextEdit*>(Widget(dialog, IDC_LOG)));
+    work();
+    return recorder.paints;
+}
+
 QWidget* Widget(HWND dialog, int id)
 {
     return WidgetOfWindow(GetDlgItem(dialog, id));

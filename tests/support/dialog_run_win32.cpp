@@ -37,6 +37,10 @@ INT_PTR CALLBACK RecordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         SetTimer(dialog, LIMIT_TIMER, SCRIPT_TIME_LIMIT_MS, nullptr);
         return TRUE;
     case RUN_SCRIPT:
+        // Shown, as the modal loop shows it once its queue first runs dry,
+        // so that the script meets the dialog a user meets: painted.
+        ShowWindow(dialog, SW_SHOWNORMAL);
+        UpdateWindow(dialog);
         (*currentScript)(dialog);
         EndDialog(dialog, -2);
         return TRUE;
@@ -65,7 +69,31 @@ LRESULT CALLBACK CountLines(HWND box, UINT message, WPARAM wParam, LPARAM lParam
     return result;
 }
 
+const UINT_PTR PAINT_RECORDER = 0x4C50;
+
+// Notes the box's text each time it is painted.
+LRESULT CALLBACK RecordPaints(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR paints)
+{
+    if (message == WM_PAINT) {
+        std::basic_string<WCHAR> text(static_cast<size_t>(DefSubclassProc(box, WM_GETTEXTLENGTH, 0, 0)) + 1, 0);
+        text.resize(static_cast<size_t>(
+            DefSubclassProc(box, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
+        reinterpret_cast<std::vector<LogPaint>*>(paints)->push_back({Clock::now(), text});
+    }
+    return DefSubclassProc(box, message, wParam, lParam);
+}
+
 }  // namespace
+
+std::vector<LogPaint> LogPaintsDuring(HWND dialog, const std::function<void()>& work)
+{
+    HWND box = GetDlgItem(dialog, IDC_LOG);
+    std::vector<LogPaint> paints;
+    SetWindowSubclass(box, RecordPaints, PAINT_RECORDER, reinterpret_cast<DWORD_PTR>(&paints));
+    work();
+    RemoveWindowSubclass(box, RecordPaints, PAINT_RECORDER);
+    return paints;
+}
 
 int MostLogLinesDuring(HWND dialog, const std::function<void()>& work)
 {

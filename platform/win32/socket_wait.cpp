@@ -1,32 +1,35 @@
-// WaitForConnects on Winsock, with select: it reports a connect that
+// WaitForSockets on Winsock, with select: it reports a connect that
 // failed among the sockets with an exception, and one that succeeded
 // among the writable ones. WSAPoll reports no failed connect before
 // Windows 10 version 2004, so it would leave a refused attempt waiting.
 #include "platform/extensions.h"
 
-int WaitForConnects(const SOCKET* sockets, int count, DWORD milliseconds, BOOL* ended)
+int WaitForSockets(const SOCKET* sockets, int count, int what, DWORD milliseconds, BOOL* ready)
 {
-    if (count < 0 || count > CONNECTS_WAITED_AT_MOST) {
+    if (count < 0 || count > SOCKETS_WAITED_AT_MOST || (what != WAIT_RECEIVE && what != WAIT_CONNECT)) {
         WSASetLastError(WSAEINVAL);
         return SOCKET_ERROR;
     }
+    fd_set readable;
     fd_set writable;
     fd_set failed;
+    FD_ZERO(&readable);
     FD_ZERO(&writable);
     FD_ZERO(&failed);
+    fd_set* chosen = what == WAIT_RECEIVE ? &readable : &writable;
     for (int i = 0; i < count; ++i) {
-        FD_SET(sockets[i], &writable);
+        FD_SET(sockets[i], chosen);
         FD_SET(sockets[i], &failed);
     }
     timeval limit = {static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000 * 1000)};
-    if (select(0, nullptr, &writable, &failed, &limit) == SOCKET_ERROR)
+    if (select(0, &readable, &writable, &failed, &limit) == SOCKET_ERROR)
         return SOCKET_ERROR;
-    int over = 0;
+    int readyCount = 0;
     for (int i = 0; i < count; ++i) {
-        ended[i] = FD_ISSET(sockets[i], &writable) || FD_ISSET(sockets[i], &failed);
-        over += ended[i];
+        ready[i] = FD_ISSET(sockets[i], chosen) || FD_ISSET(sockets[i], &failed);
+        readyCount += ready[i];
     }
-    if (over == 0)
+    if (readyCount == 0)
         WSASetLastError(WSAETIMEDOUT);
-    return over;
+    return readyCount;
 }
