@@ -11,6 +11,8 @@
 // past its end. Control characters show as their pictures (U+2401 for
 // 0x01, ..., U+2421 for 0x7F), and characters that would reorder the line,
 // hide text or break the line (C1 controls, every format character,
-// bidirectional ones among them, line and paragraph separators) as
-// U+FFFD, so a peer's text can neither hide nor forge log lines.
+// bidirectional ones among them, line and paragraph separators), that a
+// log box takes as structure (U+FFFC), and the noncharacters, never text
+// (U+FDD0 to U+FDEF, the last two of every plane), as U+FFFD, so a peer's
+// text can neither hide nor forge log lines.
 void MessageText(const EchoMessage* message, char text[MESSAGE_TEXT_SIZE]);

@@ -3,8 +3,9 @@
 // their line end, show bad narrow text as U+FFFD, reach the log from the
 // worker's side too without waiting for the dialog's thread, and the
 // oldest lines go once the log box and the text waiting for it together
-// are full, so the box always shows the newest lines unbroken. The
-// Windows build runs these too, on the system's own edit control.
+// are full, so the box always shows the newest lines unbroken, and no
+// character of a peer's makes a line of its own there. The Windows build
+// runs these too, on the system's own edit control.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,7 +18,10 @@
 #include "core/event_log.h"
 #include "frontend/resource.h"
 #include "platform/extensions.h"
+#include "platform/utf8.h"
 #include "tests/support/echo_support.h"
+#include "transport/echo_message.h"
+#include "transport/message_text.h"
 
 namespace {
 
@@ -211,6 +215,59 @@ TEST_F(EventLog, AFullLogHoldsFarMoreThanAnEditControlsDefaultText)
         const WideText log = LogText(dialog);
         EXPECT_EQ(log.size(), 2000u * 47);
         EXPECT_TRUE(log.ends_with(Wide("1999 " + filler + "\r\n")));
+    });
+}
+
+// Code points a peer's message cannot be tested with: surrogates are no
+// text, and Wine 8's gdi32 crashes measuring Lao combining marks, which
+// Windows draws.
+bool Untestable(char32_t character)
+{
+    if (utf8::IsHighSurrogate(character) || utf8::IsLowSurrogate(character))
+        return true;
+    return character >= 0x0E80 && character <= 0x0EFF && UnderWine();
+}
+
+// Fills a message with the code points from *next on, as many as fit with
+// the terminator, but NUL (its end) and the untestable.
+EchoMessage MessageOfCodePoints(char32_t* next)
+{
+    EchoMessage message{};
+    size_t used = 0;
+    for (; *next <= 0x10FFFF; ++*next) {
+        if (Untestable(*next))
+            continue;
+        if (used + static_cast<size_t>(utf8::EncodedLength(*next)) >= ECHO_MESSAGE_SIZE)
+            break;
+        utf8::Encode(*next, reinterpret_cast<char*>(message.bytes) + used);
+        used += static_cast<size_t>(utf8::EncodedLength(*next));
+    }
+    return message;
+}
+
+// Every character a peer can send, shown in the log as the server shows
+// it, makes one line per message in the log box, as the box itself counts
+// its lines: no character is structure to it (a line or paragraph break,
+// a frame mark of Qt's text document).
+TEST_F(EventLog, NoCharacterFromAPeerMakesALineOfItsOwnInTheBox)
+{
+    RunLoggingDialog([](HWND dialog) {
+        const int BATCH = 2000;
+        for (char32_t next = 1; next <= 0x10FFFF;) {
+            SetDlgItemTextW(dialog, IDC_LOG, TEXT(""));
+            const char32_t first = next;
+            int lines = 0;
+            for (; lines < BATCH && next <= 0x10FFFF; ++lines) {
+                const EchoMessage message = MessageOfCodePoints(&next);
+                char text[MESSAGE_TEXT_SIZE];
+                MessageText(&message, text);
+                AppendLog(TEXT("Received from client(%hs) <---- %hs\r\n"), "peer", text);
+            }
+            FlushLog(dialog);
+            // The lines, and the empty one after the last line end.
+            ASSERT_EQ(SendDlgItemMessageW(dialog, IDC_LOG, EM_GETLINECOUNT, 0, 0), lines + 1)
+                << "among U+" << std::hex << static_cast<unsigned>(first) << " to U+" << static_cast<unsigned>(next - 1);
+        }
     });
 }
 

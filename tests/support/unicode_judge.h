@@ -2,7 +2,9 @@
 // peer's text, for the tests that judge the log's display of it without
 // taking the program's own list: C1 controls, line and paragraph
 // separators and format characters hide text, reorder it or break its
-// line. A character newer than Qt's tables is left unjudged. Linux only.
+// line; noncharacters are never text, and they and the object replacement
+// character are structure to Qt's text document. A character newer than
+// Qt's tables is left unjudged. Linux only.
 #pragma once
 
 #include <QChar>
@@ -11,6 +13,9 @@ enum class Judged { Shown, Replaced, Either };
 
 inline Judged JudgedByUnicode(char32_t character)
 {
+    // Never text, and structure to Qt's text document (U+FDD0, U+FDD1).
+    if (QChar::isNonCharacter(character) || character == QChar::ObjectReplacementCharacter)
+        return Judged::Replaced;
     switch (QChar::category(character)) {
     case QChar::Other_Control:
     case QChar::Other_Format:
