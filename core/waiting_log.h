@@ -1,5 +1,6 @@
 // Log text on its way to the log box: added from either thread, taken by
-// the dialog's thread once a frame. Adding costs a lock and a copy, never
+// the dialog's thread between a display frame (16 ms) and a second after
+// it first waited, or before that thread waits long for a peer. Adding costs a lock and a copy, never
 // a wait for the dialog's thread, however busy or stalled it is. What
 // waits is bounded by the log's cap on its own; taken together with the
 // log box, the cap is kept over both.
