@@ -173,6 +173,7 @@ void FlushLog(HWND dialog)
     const ULONGLONG start = GetTickCount64();
     MakeRoom(log, waiting);
     SendMessageW(log, EM_APPENDTEXT, 0, reinterpret_cast<LPARAM>(waiting.text.c_str()));
+    RecycleWaitingLog(std::move(waiting.text));
     // Painting now makes the time measured the whole cost of the text.
     UpdateWindow(log);
     flushIntervalMs = std::clamp<ULONGLONG>((GetTickCount64() - start) * (LOG_FLUSH_SHARE - 1), LOG_FRAME_MS, LOG_SLOWEST_MS);

@@ -8,6 +8,9 @@ namespace {
 struct WaitingLog {
     std::mutex mutex;
     WaitingText waiting = {LogString(), 0, false};
+    // Text given back once it was in the box: empty, its memory kept for
+    // what waits next, which then grows without copying itself anew.
+    LogString spare;
     bool told = false;  // the dialog's thread has been told since it last took the text
     bool open = true;
 };
@@ -17,6 +20,8 @@ WaitingLog shared;
 void KeepWithinCap(WaitingText& waiting)
 {
     const LogString& text = waiting.text;
+    if (waiting.lineEnds < LOG_LINE_LIMIT && text.size() <= static_cast<size_t>(LOG_CHAR_LIMIT))
+        return;
     const int cut = CharactersOverCap(
         waiting.lineEnds + 1, static_cast<int>(text.size()), [&](int line) { return LineStartIn(text, line); },
         [&](int position) { return LineEndsIn(text, 0, position); });
@@ -53,9 +58,18 @@ WaitingText TakeWaitingLog(void)
 {
     WaitingText taken = {LogString(), 0, false};
     std::lock_guard lock(shared.mutex);
+    std::swap(taken.text, shared.spare);
     std::swap(taken, shared.waiting);
     shared.told = false;
     return taken;
+}
+
+void RecycleWaitingLog(LogString&& text)
+{
+    text.clear();
+    std::lock_guard lock(shared.mutex);
+    if (text.capacity() > shared.spare.capacity())
+        shared.spare = std::move(text);
 }
 
 void OpenWaitingLog(BOOL open)

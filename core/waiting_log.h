@@ -25,6 +25,9 @@ int AddWaitingLog(LPCWSTR text, int length);
 void UntoldWaitingLog(void);
 // Takes everything that waits, for the dialog's thread.
 WaitingText TakeWaitingLog(void);
+// Gives back the text that TakeWaitingLog took, once it is in the box: the
+// next text to wait grows in its memory rather than in fresh memory.
+void RecycleWaitingLog(LogString&& text);
 // Opens the log to new text (TRUE), or closes it (FALSE): the dialog has
 // ended, and what arrives from then on goes nowhere. Either drops what waits.
 void OpenWaitingLog(BOOL open);

@@ -60,6 +60,11 @@ void MessageText(const EchoMessage* message, char text[MESSAGE_TEXT_SIZE])
     std::memcpy(bytes, message->bytes, ECHO_MESSAGE_SIZE);
     size_t out = 0;
     for (const char* cursor = bytes; *cursor != '\0';) {
+        // Printable ASCII, most of any message, shows as itself.
+        if (*cursor >= 0x20 && *cursor < 0x7F) {
+            text[out++] = *cursor++;
+            continue;
+        }
         const char* start = cursor;
         const char32_t character = utf8::Decode(cursor);
         if (character < 0x20 || character == 0x7F) {
