@@ -158,7 +158,7 @@ double CpuNs(const ServerProcess& server)
 // How many times each load runs, alternating between the two servers; the
 // median of each figure is reported, since a virtual machine's noise comes
 // and goes.
-const int ROUNDS = 3;
+const int ROUNDS = 5;
 
 struct Measured {
     double rate = 0;               // exchanges per second

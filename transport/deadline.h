@@ -14,4 +14,17 @@ DWORD TimeLeft(ULONGLONG deadline);
 
 // Lets the next wait on s last only as long as is left until deadline.
 // False, with the last error set, when nothing is left or s is unusable.
+// Sets nothing while the limit that WaitsLimitedAlready gave s is what is
+// left, to the clock's millisecond.
 bool LimitWait(SOCKET s, int option, ULONGLONG deadline);
+
+// Says, for the calling thread, that both waits of s (SO_RCVTIMEO and
+// SO_SNDTIMEO) last at most milliseconds already, as those of a socket
+// accepted from a listener with them do: LimitWait then sets neither while
+// just that is left, which saves a server two calls a connection (under
+// Wine, two round trips to its server).
+void WaitsLimitedAlready(SOCKET s, DWORD milliseconds);
+
+// The time-out that both waits of s have, or 0 when they differ, cannot
+// be read, or have none.
+DWORD WaitLimitOf(SOCKET s);

@@ -14,6 +14,8 @@ const int PEER_ADDRESS_SIZE = 128;
 const int PEER_NAME_SIZE = 128;
 // Room for a port number as text.
 const int PORT_TEXT_SIZE = 32;
+// The waits' limit that accepted sockets have, before it is read.
+const DWORD LIMIT_UNREAD = 0xFFFFFFFF;
 
 // Failures of an accept that are about the one connection (reset or
 // aborted in the listen queue; Wine reports that as not connected): the
@@ -63,12 +65,18 @@ DWORD PauseAfterFailedAccept(int error, DWORD pause)
 
 // The port is the server's alone: on Windows another program could
 // otherwise bind the same address and port with SO_REUSEADDR and take the
-// server's connections. A server on :: serves both families.
+// server's connections. A server on :: serves both families. The peer
+// time-out, as both waits' limit, goes to every connection accepted, so
+// that a fresh one needs no limit of its own (an accept does not wait by
+// it); without it, each wait is limited as it comes.
 void SetListenerOptions(SOCKET s, int family)
 {
     SetOptionOrLog(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, TRUE,
                    TEXT("ERROR: setsockopt(SO_EXCLUSIVEADDRUSE) failed with error = %d\r\n"));
     AllowMappedAddresses(s, family);
+    const DWORD limit = AppState.peerTimeoutMs.load();
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
 }
 
 // Binds s to the resolved address and listens, then logs the ready line
@@ -174,12 +182,31 @@ bool StillListening(SOCKET listener)
     return listener != INVALID_SOCKET && AppState.listenSocket.load() == listener;
 }
 
+// Serves s, accepted a moment ago from peer (length bytes), whose waits
+// are limited to inheritedLimit already (0: not at all), then closes the
+// connection it replaces: closing that any sooner would hold up the new
+// client.
+void ServeAccepted(SOCKET s, sockaddr_storage* peer, int length, DWORD inheritedLimit)
+{
+    ULONGLONG deadline = PeerDeadline();
+    WaitsLimitedAlready(s, inheritedLimit);
+    SOCKET previous = AppState.acceptedSocket.exchange(s);
+    AppendLog(TEXT("Accepted TCP connection from socket 0x%08x\r\n"), static_cast<unsigned>(s));
+    if (!Serve(s, peer, length, deadline))
+        ReplaceAndCloseOld(AppState.acceptedSocket, INVALID_SOCKET);
+    if (previous != INVALID_SOCKET)
+        closesocket(previous);
+}
+
 // Accepts and serves connections until the listening socket is gone. The
-// last good connection stays open until the next one replaces it.
+// last good connection stays open until the next one replaces it. What
+// limit accepted sockets have from the listener is read once, of the
+// first: it is the same for all on one system.
 void ServeConnections(void)
 {
     SOCKET listener = AppState.listenSocket.load();
     DWORD pause = ACCEPT_RETRY_PAUSE_MS;
+    DWORD inheritedLimit = LIMIT_UNREAD;
     for (;;) {
         sockaddr_storage peer = {};
         int length = PEER_ADDRESS_SIZE;
@@ -193,15 +220,9 @@ void ServeConnections(void)
             continue;
         }
         pause = ACCEPT_RETRY_PAUSE_MS;
-        ULONGLONG deadline = PeerDeadline();
-        // The connection this one replaces is closed once this exchange is
-        // over, so that closing it does not hold up the new client.
-        SOCKET previous = AppState.acceptedSocket.exchange(s);
-        AppendLog(TEXT("Accepted TCP connection from socket 0x%08x\r\n"), static_cast<unsigned>(s));
-        if (!Serve(s, &peer, length, deadline))
-            ReplaceAndCloseOld(AppState.acceptedSocket, INVALID_SOCKET);
-        if (previous != INVALID_SOCKET)
-            closesocket(previous);
+        if (inheritedLimit == LIMIT_UNREAD)
+            inheritedLimit = WaitLimitOf(s);
+        ServeAccepted(s, &peer, length, inheritedLimit);
     }
 }
 

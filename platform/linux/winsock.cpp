@@ -3,7 +3,7 @@
 // a call on a socket the program keeps blocking waits here, with poll, for
 // as long as the time-out the program set allows, which the system's own
 // socket time-outs would overrun (its timer wheel rounds a 30 s one up by
-// as much as 2 s). An accept with no time-out at all waits in the system.
+// as much as 2 s). An accept on a blocking socket waits in the system.
 //
 // winsock2.h comes first: it hides the system's declarations of the socket
 // calls, which posix_socket.h would otherwise bring in under their own names.
@@ -101,12 +101,17 @@ bool WasIssued(SOCKET s, SOCKET next)
     return s >= firstHandle && s < next && (s - firstHandle) % handleStep == 0;
 }
 
-// Gives the descriptor a new handle. Closes it when there is no memory left
-// to record it.
-SOCKET Register(int fd, int type, bool nonBlocking)
+// Gives the descriptor a new handle, with the time-outs of the listener it
+// was accepted from, if any. Closes it when there is no memory left to
+// record it.
+SOCKET Register(int fd, int type, bool nonBlocking, const SocketRecord* listener = nullptr)
 {
     try {
         auto record = std::make_shared<SocketRecord>(fd, type, nonBlocking);
+        if (listener != nullptr) {
+            record->receiveTimeoutMs.store(listener->receiveTimeoutMs.load());
+            record->sendTimeoutMs.store(listener->sendTimeoutMs.load());
+        }
         SocketTable& table = Table();
         std::lock_guard lock(table.mutex);
         table.sockets.emplace(table.next, std::move(record));
@@ -445,7 +450,8 @@ SOCKET accept(SOCKET s, struct sockaddr* address, int* addressLength)
     socklen_t length;
     if (!ReadLength(address, addressLength, &length))
         return INVALID_SOCKET;
-    const WaitLimit limit = LimitOf(*record, 0, DeadlineAfter(record->receiveTimeoutMs));
+    // As on the platform, a receive time-out does not bound an accept.
+    const WaitLimit limit = LimitOf(*record, 0, Clock::time_point::max());
     const int fd = Accept(*record, limit, [&] {
         return posix::accept(record->fd, address, address != nullptr ? &length : nullptr);
     });
@@ -457,8 +463,9 @@ SOCKET accept(SOCKET s, struct sockaddr* address, int* addressLength)
         return INVALID_SOCKET;
     }
     WriteLength(address, addressLength, length);
-    // An accepted socket is blocking, whatever its listener is.
-    return Register(fd, record->type, false);
+    // An accepted socket is blocking, whatever its listener is, and takes
+    // its time-outs, as on the platform and on this system.
+    return Register(fd, record->type, false, record.get());
 }
 
 namespace {

@@ -113,7 +113,9 @@ int getsockname(SOCKET s, struct sockaddr* address, int* addressLength);
 int shutdown(SOCKET s, int how);
 // SO_RCVTIMEO and SO_SNDTIMEO take a DWORD of milliseconds, as on the
 // platform; a wait that runs out fails with ETIMEDOUT, within a few
-// milliseconds of the time-out however long it is. A signal, or a stop and
+// milliseconds of the time-out however long it is. As on the platform, an
+// accept waits whatever SO_RCVTIMEO says, and the socket it gives has its
+// listener's time-outs. A signal, or a stop and
 // continue of the process, neither ends a wait nor lengthens it.
 int setsockopt(SOCKET s, int level, int option, const char* value, int valueLength);
 // Reads an option as setsockopt takes it; *valueLength holds the room and

@@ -1006,23 +1006,35 @@ TEST(SocketTimeout, SendRunsOutWhenThePeerReadsNothing)
     EXPECT_EQ(outcome.error, ETIMEDOUT);
 }
 
-// Also after an accept without a time-out, which waited in the system.
-TEST(SocketTimeout, AcceptRunsOutWithoutClients)
+// As on the platform: an accept waits whatever the receive time-out says,
+// and the socket it gives takes its listener's time-outs, which bound its
+// own waits.
+TEST(SocketTimeout, AnAcceptedSocketTakesItsListenersTimeOuts)
 {
     Socket listener;
     std::string port;
     ASSERT_NO_FATAL_FAILURE(Listen(AF_INET, &listener, &port));
-    raw::Fd client = RawClient(port);
-    ASSERT_TRUE(client.valid());
-    Socket served(accept(listener.get(), nullptr, nullptr));
-    ASSERT_NE(served.get(), INVALID_SOCKET) << WSAGetLastError();
     ASSERT_EQ(SetTimeout(listener.get(), SO_RCVTIMEO, 100), 0);
+    ASSERT_EQ(SetTimeout(listener.get(), SO_SNDTIMEO, 200), 0);
     const SOCKET handle = listener.get();
     auto accepted = RunAsync([handle] { return accept(handle, nullptr, nullptr); });
+    ASSERT_EQ(accepted.wait_for(300ms), std::future_status::timeout);
+    raw::Fd client = RawClient(port);
     Outcome<SOCKET> outcome{};
     ASSERT_NO_FATAL_FAILURE(Finish(accepted, listener, &outcome));
-    EXPECT_EQ(outcome.result, INVALID_SOCKET);
-    EXPECT_EQ(outcome.error, ETIMEDOUT);
+    Socket served(outcome.result);
+    ASSERT_NE(served.get(), INVALID_SOCKET) << outcome.error;
+    for (const auto& [option, milliseconds] : {std::pair{SO_RCVTIMEO, 100u}, std::pair{SO_SNDTIMEO, 200u}}) {
+        DWORD value = 0;
+        int size = sizeof value;
+        ASSERT_EQ(getsockopt(served.get(), SOL_SOCKET, option, reinterpret_cast<char*>(&value), &size), 0);
+        EXPECT_EQ(value, milliseconds);
+    }
+    const auto start = Clock::now();
+    char byte;
+    EXPECT_EQ(recvfrom(served.get(), &byte, 1, 0, nullptr, nullptr), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), ETIMEDOUT);
+    EXPECT_GE(Clock::now() - start, 100ms);
 }
 
 TEST(SocketTimeout, CallsThatMustNotWaitSayWouldBlock)
