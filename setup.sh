@@ -4,7 +4,7 @@
 #
 #   setup.sh run     build the program alone and start it
 #   setup.sh test    build everything and run all tests
-#   setup.sh windows build quillomarde.exe for Windows x86-64
+#   setup.sh windows [x86_64|i686]  build quillomarde.exe for 64-bit (default) or 32-bit Windows
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -45,14 +45,17 @@ test)
     ;;
 windows)
     # The host compiler writes the resource script; MinGW-w64 builds the rest.
-    install_missing g++ cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools
-    cmake -S "$here" -B "$here/build-windows" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_WERROR=ON \
-        -DCMAKE_TOOLCHAIN_FILE="$here/platform/win32/toolchain.cmake"
-    cmake --build "$here/build-windows" --parallel
-    echo "$here/build-windows/quillomarde.exe"
+    processor="${2:-x86_64}"
+    install_missing g++ cmake ninja-build "g++-mingw-w64-${processor//_/-}-posix" mingw-w64-tools
+    build="$here/build-windows"
+    [ "$processor" = x86_64 ] || build="$here/build-windows-$processor"
+    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_WERROR=ON \
+        -DCMAKE_TOOLCHAIN_FILE="$here/platform/win32/toolchain-$processor.cmake"
+    cmake --build "$build" --parallel
+    echo "$build/quillomarde.exe"
     ;;
 *)
-    echo "usage: $0 run|test|windows" >&2
+    echo "usage: $0 run|test|windows [x86_64|i686]" >&2
     exit 2
     ;;
 esac
