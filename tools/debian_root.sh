@@ -8,6 +8,9 @@
 # this machine's, so paths and displays mean the same on both sides.
 #
 #   debian_root.sh ROOT ARCH install PACKAGE...  installs the packages missing from the root
+#   debian_root.sh ROOT ARCH runs                succeeds when ARCH's programs run in the
+#                                                root as things are (natively, or under an
+#                                                emulator registered already)
 #   debian_root.sh ROOT ARCH emulate             lets the root run ARCH's programs, under
 #                                                qemu-user when this machine cannot itself
 #   debian_root.sh ROOT ARCH run COMMAND...      runs the command in the root as the caller
@@ -85,6 +88,10 @@ case "$action" in
 install)
     enter 0:0 "$tree/tools/install_missing.sh" "$@"
     ;;
+runs)
+    enter 0:0 "$tree/tools/install_missing.sh" dpkg-dev "libc6:$arch"
+    runs_programs
+    ;;
 emulate)
     enter 0:0 "$tree/tools/install_missing.sh" dpkg-dev "libc6:$arch"
     runs_programs || register_emulator
@@ -94,7 +101,7 @@ run)
     enter "$(id -u):$(id -g)" "$@"
     ;;
 *)
-    echo "usage: $0 ROOT ARCH install PACKAGE...|emulate|run COMMAND..." >&2
+    echo "usage: $0 ROOT ARCH install PACKAGE...|runs|emulate|run COMMAND..." >&2
     exit 2
     ;;
 esac
