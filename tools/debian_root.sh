@@ -25,8 +25,9 @@ sudo=()
 # Made in a folder of its own and moved into place when whole, so that an
 # interrupted run starts over rather than using half a root.
 make_root() {
+    # mount, unlike unshare and chroot, is no essential package.
+    "$tree/tools/install_missing.sh" mmdebstrap mount
     [ -d "$root" ] && return
-    "$tree/tools/install_missing.sh" mmdebstrap
     local codename
     codename="$(. /etc/os-release && echo "$VERSION_CODENAME")"
     "${sudo[@]}" rm -rf "$root.part"
@@ -49,6 +50,7 @@ enter() {
         mount --rbind /sys "$root/sys"
         mount --bind /tmp "$root/tmp"
         for file in /etc/resolv.conf /etc/hosts; do
+            [ -e "$file" ] || continue
             touch "$root$file"
             mount --bind "$file" "$root$file"
         done
