@@ -29,19 +29,22 @@ test_libraries=(libgtest-dev)
 # dpkg-shlibdeps, which names the package's dependencies, reads the binary with file.
 package_tools=(dpkg-dev file)
 
-# Set by for_architecture: where the build runs and what configure adds.
+# Set by for_architecture: the root of a cross build, where the build runs,
+# what installs packages there, and what configure adds.
+root=()
 on=()
+installer=("$here/tools/install_missing.sh")
 cross=()
 
-# Installs what is missing where the build runs: this machine, or the root.
 install_missing() {
-    "${on[@]}" "$here/tools/install_missing.sh" "$@"
+    "${installer[@]}" "$@"
 }
 
-# Libraries for the build's architecture, named for it in a cross build.
-libraries() {
+# Libraries for the build's architecture, named for it in a cross build,
+# one a line.
+for_build() {
     local suffix=""
-    [ ${#cross[@]} -eq 0 ] || suffix=":$arch"
+    [ ${#root[@]} -eq 0 ] || suffix=":$arch"
     printf '%s\n' "${@/%/$suffix}"
 }
 
@@ -54,8 +57,10 @@ for_architecture() {
         install_missing g++
         return
     fi
-    on=("$here/tools/debian_root.sh" "$here/build-$arch/root" "$arch" run)
-    "$here/tools/debian_root.sh" "$here/build-$arch/root" "$arch" install "crossbuild-essential-$arch" qt6-base-dev
+    root=("$here/tools/debian_root.sh" "$here/build-$arch/root" "$arch")
+    on=("${root[@]}" run)
+    installer=("${root[@]}" install)
+    install_missing "crossbuild-essential-$arch" qt6-base-dev
     local triplet processor
     triplet="$("${on[@]}" dpkg-architecture -a "$arch" -q DEB_HOST_GNU_TYPE 2>/dev/null)"
     processor="$("${on[@]}" dpkg-architecture -a "$arch" -q DEB_HOST_GNU_CPU 2>/dev/null)"
@@ -66,7 +71,7 @@ for_architecture() {
 # The folder for one kind of build: build/ (the tests) and build-package/
 # for this machine's architecture, inside build-ARCH/ for another.
 folder() {
-    if [ ${#cross[@]} -eq 0 ]; then
+    if [ ${#root[@]} -eq 0 ]; then
         [ "$1" = tests ] && echo "$here/build" || echo "$here/build-$1"
     else
         echo "$here/build-$arch/$1"
@@ -88,16 +93,17 @@ run)
     ;;
 test)
     for_architecture "${2:-$native}"
-    install_missing "${build_tools[@]}" "${test_tools[@]}" \
-        $(libraries "${build_libraries[@]}" "${test_libraries[@]}")
+    mapfile -t libraries < <(for_build "${build_libraries[@]}" "${test_libraries[@]}")
+    install_missing "${build_tools[@]}" "${test_tools[@]}" "${libraries[@]}"
     configure "$(folder tests)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DQUILLO_BENCH=ON
     "${on[@]}" cmake --build "$(folder tests)" --parallel
-    [ ${#cross[@]} -eq 0 ] || "$here/tools/debian_root.sh" "$here/build-$arch/root" "$arch" emulate
+    [ ${#root[@]} -eq 0 ] || "${root[@]}" emulate
     "${on[@]}" ctest --test-dir "$(folder tests)" --output-on-failure
     ;;
 package)
     for_architecture "${2:-$native}"
-    install_missing "${build_tools[@]}" "${package_tools[@]}" $(libraries "${build_libraries[@]}")
+    mapfile -t libraries < <(for_build "${build_libraries[@]}")
+    install_missing "${build_tools[@]}" "${package_tools[@]}" "${libraries[@]}"
     # Without the tests, neither GoogleTest nor Qt Test may be looked for.
     configure "$(folder package)" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
         -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_Qt6Test=ON
@@ -110,7 +116,7 @@ package)
 windows)
     # The host compiler writes the resource script; MinGW-w64 builds the rest.
     processor="${2:-x86_64}"
-    "$here/tools/install_missing.sh" g++ cmake ninja-build "g++-mingw-w64-${processor//_/-}-posix" mingw-w64-tools
+    install_missing g++ cmake ninja-build "g++-mingw-w64-${processor//_/-}-posix" mingw-w64-tools
     build="$here/build-windows"
     [ "$processor" = x86_64 ] || build="$here/build-windows-$processor"
     cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_WERROR=ON \
