@@ -48,7 +48,7 @@ stalled "$build/bench/server_bench" --stall 60
 # The Windows build's servers, cross-built, under Wine.
 windows="$here/build-windows-bench"
 cmake -S "$here" -B "$windows" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLO_BENCH=ON -DBUILD_TESTING=OFF \
-    -DCMAKE_TOOLCHAIN_FILE="$here/platform/win32/toolchain.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$here/platform/win32/toolchain-x86_64.cmake" >/dev/null
 cmake --build "$windows" --parallel --target bench_servers quillomarde >/dev/null
 export WINEPREFIX="$windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$here/platform/win32/wine_prefix.sh" >/dev/null 2>&1

@@ -256,8 +256,10 @@ TEST(FormatText, SizePrefixesNarrowIntegersTo32And16Bits)
 {
     EXPECT_EQ(Format(TEXT("%ld %lu %lx"), -123456L, 4000000000UL, 0xfeedUL), TEXT("-123456 4000000000 feed"));
     EXPECT_EQ(Format(TEXT("%ld"), long(INT_MIN)), TEXT("-2147483648"));
-    // The platform's long is 32 bits, so only the low half of a wider value counts.
-    EXPECT_EQ(Format(TEXT("%lx"), 0x100000005UL), TEXT("5"));
+    // The platform's long is 32 bits, so where this system's long is wider
+    // only its low half counts; where it is 32 bits too, the value is 5.
+    const unsigned long wide = static_cast<unsigned long>(0x100000005ULL);
+    EXPECT_EQ(Format(TEXT("%lx"), wide), TEXT("5"));
     EXPECT_EQ(Format(TEXT("%hd %hd"), 70000, 0xFFFF), TEXT("4464 -1"));
     EXPECT_EQ(Format(TEXT("%hu %hx"), 70000u, 0x12345u), TEXT("4464 2345"));
 }
