@@ -2,7 +2,7 @@
 // against a bare one-thread blocking echo loop, each in a process of its
 // own and driven from this one with 1 and with 8 clients at once. Reports
 // exchanges per second, the server process's CPU time per exchange (user
-// and system, all threads), p50 and p99 latency (each the median of three
+// and system, all threads), p50 and p99 latency (each the median of five
 // rounds), resident memory, and the program's CPU time and wake-ups over
 // 10 s of idling. With QUILLO_WINE set, both servers are the Windows
 // build's, under Wine. With --stall, the program serves on while its X

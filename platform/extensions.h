@@ -24,13 +24,16 @@
 // What WaitForSockets waits for on each socket.
 #define WAIT_RECEIVE 1  // bytes to receive, or the peer's close or reset
 #define WAIT_CONNECT 2  // the end of a connect under way, connected or failed
+// What WaitForSockets found of each socket.
+#define SOCKET_WAITING 0  // nothing yet
+#define SOCKET_READY 1    // a receive would not wait; a connect connected
+#define SOCKET_FAILED 2   // a connect that is over, not known to have connected: SO_ERROR tells
 // Waits until at least one of count sockets is ready as what asks, or
-// milliseconds have passed. Sets ready[i] for each socket that is (after
-// WAIT_CONNECT, SO_ERROR then tells how the attempt went), clears it for
-// the others, and returns how many are: 0, with WSAETIMEDOUT as the last
+// milliseconds have passed. Sets found[i] for each socket and returns how
+// many are no longer SOCKET_WAITING: 0, with WSAETIMEDOUT as the last
 // error, when the time ran out; SOCKET_ERROR when the wait failed. A
 // signal neither ends the wait nor lengthens it.
-int WaitForSockets(const SOCKET* sockets, int count, int what, DWORD milliseconds, BOOL* ready);
+int WaitForSockets(const SOCKET* sockets, int count, int what, DWORD milliseconds, int* found);
 
 // printf-style wide formatting into buffer, which holds count characters
 // terminator included. Directives: %d %i %u %x %X %c %s (wide) %hs (narrow

@@ -33,8 +33,8 @@ void BuildFromDataField(HWND dialog, EchoMessage* message)
 // the rest of the wait. A quicker echo costs no painting of its own.
 void ShowLogIfEchoIsSlow(HWND dialog, SOCKET s)
 {
-    BOOL ready = FALSE;
-    if (WaitForSockets(&s, 1, WAIT_RECEIVE, LOG_FRAME_MS, &ready) == 0)
+    int found = SOCKET_WAITING;
+    if (WaitForSockets(&s, 1, WAIT_RECEIVE, LOG_FRAME_MS, &found) == 0)
         FlushLog(dialog);
 }
 

@@ -103,9 +103,13 @@ void StartAttempt(Race& race, const addrinfo* address)
     closesocket(s);
 }
 
-// Whether the attempt on s, which is over, connected.
-bool Connected(SOCKET s)
+// Whether the attempt on s connected, as the wait found it: a failure
+// that SO_ERROR does not confirm is none (a reset that came once it had
+// connected, say, is for the exchange to find).
+bool Connected(SOCKET s, int found)
 {
+    if (found == SOCKET_READY)
+        return true;
     int error = 0;
     int size = sizeof error;
     return getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 && error == 0;
@@ -116,15 +120,15 @@ bool Connected(SOCKET s)
 // attempt is due at once. False when the wait itself failed.
 bool AwaitAttempts(Race& race, DWORD milliseconds)
 {
-    BOOL ended[SOCKETS_WAITED_AT_MOST] = {};
-    if (WaitForSockets(race.pending, race.pendingCount, WAIT_CONNECT, milliseconds, ended) == SOCKET_ERROR)
+    int found[SOCKETS_WAITED_AT_MOST] = {};
+    if (WaitForSockets(race.pending, race.pendingCount, WAIT_CONNECT, milliseconds, found) == SOCKET_ERROR)
         return false;
     int kept = 0;
     for (int i = 0; i < race.pendingCount; ++i) {
         const SOCKET s = race.pending[i];
-        if (!ended[i]) {
+        if (found[i] == SOCKET_WAITING) {
             race.pending[kept++] = s;
-        } else if (race.winner == INVALID_SOCKET && Connected(s)) {
+        } else if (race.winner == INVALID_SOCKET && Connected(s, found[i])) {
             race.winner = s;
         } else {
             closesocket(s);

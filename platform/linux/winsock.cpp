@@ -703,11 +703,28 @@ int ioctlsocket(SOCKET s, long command, u_long* argument)
     return 0;
 }
 
-int WaitForSockets(const SOCKET* sockets, int count, int what, DWORD milliseconds, BOOL* ready)
+namespace {
+
+// What poll's revents for a socket waited on as what say of it. A connect
+// that has failed, or ended in a reset after connecting, sets POLLERR.
+int FoundIn(short revents, int what, bool closed)
+{
+    if (closed)
+        return SOCKET_FAILED;
+    if (revents == 0)
+        return SOCKET_WAITING;
+    if (what == WAIT_CONNECT && (revents & (POLLERR | POLLHUP)) != 0)
+        return SOCKET_FAILED;
+    return SOCKET_READY;
+}
+
+}  // namespace
+
+int WaitForSockets(const SOCKET* sockets, int count, int what, DWORD milliseconds, int* found)
 {
     if (count < 0 || count > SOCKETS_WAITED_AT_MOST || (what != WAIT_RECEIVE && what != WAIT_CONNECT))
         return Fail(EINVAL);
-    if (count > 0 && (sockets == nullptr || ready == nullptr))
+    if (count > 0 && (sockets == nullptr || found == nullptr))
         return Fail(EFAULT);
     std::array<RecordPtr, SOCKETS_WAITED_AT_MOST> records;
     std::array<pollfd, SOCKETS_WAITED_AT_MOST> descriptors{};
@@ -718,20 +735,20 @@ int WaitForSockets(const SOCKET* sockets, int count, int what, DWORD millisecond
             return SOCKET_ERROR;
         descriptors[i] = {records[i]->fd, events, 0};
     }
-    std::fill(ready, ready + count, FALSE);
+    std::fill(found, found + count, SOCKET_WAITING);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     if (posix::wait_any(descriptors.data(), static_cast<nfds_t>(count), deadline) != 0) {
         const int error = errno;
         SetLastError(static_cast<DWORD>(error));
         return error == ETIMEDOUT ? 0 : SOCKET_ERROR;
     }
-    int readyCount = 0;
+    int over = 0;
     for (int i = 0; i < count; ++i) {
-        // A socket closed meanwhile is ready too: the next call on it fails.
-        ready[i] = descriptors[i].revents != 0 || records[i]->closed.load();
-        readyCount += ready[i];
+        // A socket closed meanwhile has failed: the next call on it fails.
+        found[i] = FoundIn(descriptors[i].revents, what, records[i]->closed.load());
+        over += found[i] != SOCKET_WAITING;
     }
-    return readyCount;
+    return over;
 }
 
 int closesocket(SOCKET s)

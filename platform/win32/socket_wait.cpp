@@ -4,7 +4,7 @@
 // Windows 10 version 2004, so it would leave a refused attempt waiting.
 #include "platform/extensions.h"
 
-int WaitForSockets(const SOCKET* sockets, int count, int what, DWORD milliseconds, BOOL* ready)
+int WaitForSockets(const SOCKET* sockets, int count, int what, DWORD milliseconds, int* found)
 {
     if (count < 0 || count > SOCKETS_WAITED_AT_MOST || (what != WAIT_RECEIVE && what != WAIT_CONNECT)) {
         WSASetLastError(WSAEINVAL);
@@ -24,12 +24,13 @@ int WaitForSockets(const SOCKET* sockets, int count, int what, DWORD millisecond
     timeval limit = {static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000 * 1000)};
     if (select(0, &readable, &writable, &failed, &limit) == SOCKET_ERROR)
         return SOCKET_ERROR;
-    int readyCount = 0;
+    int over = 0;
     for (int i = 0; i < count; ++i) {
-        ready[i] = FD_ISSET(sockets[i], chosen) || FD_ISSET(sockets[i], &failed);
-        readyCount += ready[i];
+        found[i] = FD_ISSET(sockets[i], &failed) ? SOCKET_FAILED
+                   : FD_ISSET(sockets[i], chosen) ? SOCKET_READY : SOCKET_WAITING;
+        over += found[i] != SOCKET_WAITING;
     }
-    if (readyCount == 0)
+    if (over == 0)
         WSASetLastError(WSAETIMEDOUT);
-    return readyCount;
+    return over;
 }

@@ -603,7 +603,8 @@ TEST(SocketSend, ToPeerThatResetFailsWithoutSignal)
 }
 
 // Without blocking, a connect that has to wait goes on, says so as the
-// platform does, and its outcome is the socket's error once it is over.
+// platform does, and the wait tells once it is over: connected, or failed
+// with the socket's error saying why.
 TEST(SocketConnect, WithoutBlockingAnAttemptGoesOnUntilItsErrorSaysHowItWent)
 {
     auto start = [](SOCKET s, Address& address) {
@@ -612,10 +613,10 @@ TEST(SocketConnect, WithoutBlockingAnAttemptGoesOnUntilItsErrorSaysHowItWent)
         EXPECT_EQ(connect(s, address.get(), address.length), SOCKET_ERROR);
         EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
     };
-    auto outcome = [](SOCKET s) {
-        BOOL ended = FALSE;
-        EXPECT_EQ(WaitForSockets(&s, 1, WAIT_CONNECT, safetyTimeoutMs, &ended), 1);
-        EXPECT_TRUE(ended);
+    auto outcome = [](SOCKET s, int expected) {
+        int found = SOCKET_WAITING;
+        EXPECT_EQ(WaitForSockets(&s, 1, WAIT_CONNECT, safetyTimeoutMs, &found), 1);
+        EXPECT_EQ(found, expected);
         int error = -1;
         int size = sizeof error;
         EXPECT_EQ(getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size), 0);
@@ -628,14 +629,14 @@ TEST(SocketConnect, WithoutBlockingAnAttemptGoesOnUntilItsErrorSaysHowItWent)
     ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, port, 0, &live));
     Socket connecting(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     start(connecting.get(), live);
-    EXPECT_EQ(outcome(connecting.get()), 0);
+    EXPECT_EQ(outcome(connecting.get(), SOCKET_READY), 0);
 
     raw::Fd unanswered(raw::BindOnly(raw::Family::V4));
     Address refusing;
     ASSERT_NO_FATAL_FAILURE(Resolve(AF_INET, std::to_string(raw::LocalPort(unanswered.get())), 0, &refusing));
     Socket refused(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     start(refused.get(), refusing);
-    EXPECT_EQ(outcome(refused.get()), ECONNREFUSED);
+    EXPECT_EQ(outcome(refused.get(), SOCKET_FAILED), ECONNREFUSED);
 
     // Dropped handshakes: the attempt is still under way when the wait ends.
     FullListener full;
@@ -645,15 +646,15 @@ TEST(SocketConnect, WithoutBlockingAnAttemptGoesOnUntilItsErrorSaysHowItWent)
     EXPECT_EQ(connect(dropped.get(), full.address.get(), full.address.length), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), EALREADY);
     const SOCKET s = dropped.get();
-    BOOL ended = TRUE;
-    EXPECT_EQ(WaitForSockets(&s, 1, WAIT_CONNECT, 200, &ended), 0);
+    int found = SOCKET_READY;
+    EXPECT_EQ(WaitForSockets(&s, 1, WAIT_CONNECT, 200, &found), 0);
     EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
-    EXPECT_FALSE(ended);
+    EXPECT_EQ(found, SOCKET_WAITING);
 }
 
 // Connects s as the client does: without blocking, then a wait until the
-// attempt is over, whose outcome SO_ERROR tells; s blocks again afterwards.
-// 0, or the error.
+// attempt is over, whose failure SO_ERROR confirms or not; s blocks again
+// afterwards. 0, or the error.
 int ConnectWithoutBlocking(SOCKET s, Address& address)
 {
     u_long nonBlocking = 1;
@@ -663,11 +664,12 @@ int ConnectWithoutBlocking(SOCKET s, Address& address)
     if (connect(s, address.get(), address.length) != 0) {
         if (WSAGetLastError() != WSAEWOULDBLOCK)
             return WSAGetLastError();
-        BOOL ended = FALSE;
-        if (WaitForSockets(&s, 1, WAIT_CONNECT, safetyTimeoutMs, &ended) != 1)
+        int found = SOCKET_WAITING;
+        if (WaitForSockets(&s, 1, WAIT_CONNECT, safetyTimeoutMs, &found) != 1)
             return WSAGetLastError();
         int size = sizeof error;
-        if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
+        if (found == SOCKET_FAILED &&
+            getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
             return WSAGetLastError();
     }
     nonBlocking = 0;
