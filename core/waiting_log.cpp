@@ -4,6 +4,11 @@
 
 namespace {
 
+// The most text, in characters, whose memory is kept for the next: what
+// waits between two flushes at a busy server's rate, far below the cap.
+// A larger text comes when lines wait long, and flushes are rare then.
+const size_t SPARE_LIMIT = 1 << 18;
+
 // Everything here is guarded by the mutex; the two threads meet only here.
 struct WaitingLog {
     std::mutex mutex;
@@ -66,6 +71,8 @@ WaitingText TakeWaitingLog(void)
 
 void RecycleWaitingLog(LogString&& text)
 {
+    if (text.capacity() > SPARE_LIMIT)
+        return;
     text.clear();
     std::lock_guard lock(shared.mutex);
     if (text.capacity() > shared.spare.capacity())
