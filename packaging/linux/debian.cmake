@@ -31,6 +31,6 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUILLO_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "try out TCP/IP communication between two devices
 Quillomarde is a small desktop tool with one dialog. As a server it answers
 each connection by echoing its 100-byte message; as a client it sends the
-typed text and shows the echo. Every step and nearly every error is logged. IPv4,
-IPv6 and host names are supported.")
+typed text and shows the echo. Every step and nearly every error is
+logged. IPv4, IPv6 and host names are supported.")
 include(CPack)
